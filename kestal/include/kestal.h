@@ -1,0 +1,137 @@
+/*
+ * kestal.h - logging, container identity and termination callbacks for
+ * processes that run inside containers.
+ *
+ * Plain C interface (C99 and later, C++ through extern "C"). Link with
+ * -lkestal (soname libkestal.so.1).
+ */
+#ifndef KESTAL_H
+#define KESTAL_H
+
+#include <stddef.h>
+#include <stdint.h>
+#include <syslog.h>
+
+#if defined(__GNUC__)
+#define KESTAL_API __attribute__((visibility("default")))
+#define KESTAL_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#else
+#define KESTAL_API
+#define KESTAL_PRINTF(fmt, args)
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/*
+ * Name table record: a name and its value. Tables end with {NULL, -1}.
+ *
+ * When <syslog.h> was included with SYSLOG_NAMES before this header, the
+ * platform's own record type (and its tables, defined in that translation
+ * unit) are used, so both headers compile together in either order.
+ */
+#if defined(SYSLOG_NAMES) && defined(INTERNAL_NOPRI)
+typedef CODE kestal_code;
+#else
+typedef struct kestal_code {
+    char *c_name;
+    int c_val;
+} kestal_code;
+
+/** Syslog level names, exactly as the platform's SYSLOG_NAMES table. */
+KESTAL_API extern kestal_code prioritynames[];
+/** Syslog facility names, exactly as the platform's SYSLOG_NAMES table. */
+KESTAL_API extern kestal_code facilitynames[];
+#endif
+
+/** Keys of the log line template, in expansion order; c_val is the index. */
+KESTAL_API extern kestal_code logfmt_keys[];
+
+/* ------------------------------------------------------------------ */
+/* Log facility                                                        */
+/* ------------------------------------------------------------------ */
+
+/**
+ * Opens the system log with the given identity, openlog() options and
+ * facility. The identity pointer is kept by the platform: the string must
+ * outlive the log. After this call kestal_log() never opens the log itself.
+ */
+KESTAL_API void kestal_log_open(const char *ident, int option, int facility);
+
+/**
+ * Replaces the line template (at most 255 characters; a longer one is cut).
+ * Keys: %faci% %lvl% %time% %host% %prog% %pid% %msg% %file% %line% %func%
+ * %cont%. The default is "%msg%". A null template leaves it unchanged.
+ * Must not be called while other threads log.
+ */
+KESTAL_API void kestal_log_set_format(const char *format);
+
+/**
+ * Formats a message with printf rules, expands the line template around it
+ * and sends the line to syslog(). A priority without facility bits is
+ * logged as LOG_LOCAL5. file and func may be null. Opens the system log on
+ * first use (program name as identity, LOG_PID, LOG_LOCAL5) unless
+ * kestal_log_open() came first. Allocates nothing; not async-signal-safe.
+ */
+KESTAL_API void kestal_log(int priority, const char *file, int line, const char *func,
+                           const char *format, ...) KESTAL_PRINTF(5, 6);
+
+/** Closes the system log. A later kestal_log() does not reopen it by itself. */
+KESTAL_API void kestal_log_close(void);
+
+/* ------------------------------------------------------------------ */
+/* Container identity                                                  */
+/* ------------------------------------------------------------------ */
+
+/**
+ * Returns the name of the container the calling process runs in, read once
+ * per process from /proc/self/cgroup; "" outside a container or when the
+ * lookup failed. Never null; owned by the library, never to be freed.
+ */
+KESTAL_API const char *get_container_name(void);
+
+/**
+ * Copies the container name into dest with strncpy() semantics (count is
+ * the limit: a name of count or more characters is not terminated) and
+ * returns dest. dest must hold at least count bytes.
+ */
+KESTAL_API char *kestal_get_container_name(char *dest, size_t count);
+
+/** Returns 1 when the calling process runs in a container, else 0. */
+KESTAL_API int is_container(void);
+
+/* ------------------------------------------------------------------ */
+/* Termination callbacks                                               */
+/* ------------------------------------------------------------------ */
+
+/** Callback run on the relay thread with the signal number and user data. */
+typedef void (*kestal_termination_fn)(int signo, void *data);
+
+/** A registered callback; allocated by registration, freed by unregistration. */
+typedef struct kestal_termination_callback {
+    int signo;
+    kestal_termination_fn callback;
+    void *data;
+} kestal_termination_callback;
+
+/**
+ * Registers callback for signal signo (1 to SIGRTMAX). When the signal
+ * arrives, callback(signo, data) runs on the library's relay thread, not in
+ * the signal handler. Returns the new record, or null on failure.
+ */
+KESTAL_API kestal_termination_callback *kestal_termination_register_callback(
+    int signo, kestal_termination_fn callback, void *data);
+
+/**
+ * Unregisters and frees record (null is allowed). Returns 0, or -1 when the
+ * withdrawal written once nothing is registered any more could not be
+ * written.
+ */
+KESTAL_API int kestal_termination_unregister_callback(kestal_termination_callback *record);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KESTAL_H */

@@ -1,0 +1,146 @@
+// The log facility: kestal_log and its open, template and close companions.
+#include <kestal.h>
+
+#include "log_template.hpp"
+#include "process_names.hpp"
+
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+
+namespace kestal::log {
+
+namespace {
+
+constexpr int kDefaultFacility = LOG_LOCAL5;
+constexpr int kTimeSize = 64;
+constexpr int kNumberSize = 16;
+
+// Set once the system log has been opened, explicitly or implicitly; never cleared, so a
+// kestal_log after kestal_log_close does not reopen the log on its own.
+std::atomic<int> is_open{0};
+std::once_flag implicit_open_once;
+// Recorded by kestal_log_open; a priority without facility bits is still logged as
+// LOG_LOCAL5 (every caller of the system opens with facility 0 or not at all).
+std::atomic<int> default_facility{kDefaultFacility};
+char logfmt_buf[kTemplateSize] = "%msg%";
+
+void open_implicitly() noexcept {
+    if (is_open.load(std::memory_order_acquire) != 0) {
+        return;
+    }
+    // Threads making the first call together wait here until openlog has returned, so none
+    // of them reaches syslog() before the identity is set.
+    std::call_once(implicit_open_once, [] {
+        if (is_open.load(std::memory_order_acquire) == 0) {
+            openlog(process::program_name(), LOG_PID, kDefaultFacility);
+            is_open.store(1, std::memory_order_release);
+        }
+    });
+}
+
+// The first table entry whose masked value equals the masked priority, or "".
+const char *name_for(const kestal_code *table, int priority, int mask) noexcept {
+    for (const kestal_code *entry = table; entry->c_name != nullptr; ++entry) {
+        if ((entry->c_val & mask) == (priority & mask)) {
+            return entry->c_name;
+        }
+    }
+    return "";
+}
+
+// "Dec 08 03:29:40.007": local time with zero-padded milliseconds (unpadded, ".7" would
+// read as 700 ms and stamps would sort wrongly). Empty when the clock cannot be read.
+void format_time(char (&out)[kTimeSize]) noexcept {
+    out[0] = '\0';
+    struct timeval now {};
+    if (gettimeofday(&now, nullptr) != 0) {
+        std::perror("gettimeofday");
+        return;
+    }
+    struct tm local {};
+    if (localtime_r(&now.tv_sec, &local) == nullptr) {
+        static constexpr char kMessage[] = "localtime: return null.";
+        std::fputs(kMessage, stderr);
+        return;
+    }
+    const std::size_t length = std::strftime(out, sizeof out, "%b %d %H:%M:%S", &local);
+    std::snprintf(out + length, sizeof out - length, ".%03ld",
+                  static_cast<long>(now.tv_usec) / 1000);
+}
+
+}  // namespace
+
+}  // namespace kestal::log
+
+extern "C" {
+
+void kestal_log_open(const char *ident, int option, int facility) {
+    using namespace kestal::log;
+    is_open.store(1, std::memory_order_release);
+    openlog(ident, option, facility);
+    const int bits = facility & LOG_FACMASK;
+    default_facility.store(bits != 0 ? bits : kDefaultFacility, std::memory_order_relaxed);
+}
+
+void kestal_log_set_format(const char *format) {
+    using namespace kestal::log;
+    if (format == nullptr) {
+        return;
+    }
+    std::memset(logfmt_buf, 0, sizeof logfmt_buf);
+    std::strncpy(logfmt_buf, format, sizeof logfmt_buf - 1);
+}
+
+void kestal_log_close(void) {
+    closelog();
+}
+
+void kestal_log(int priority, const char *file, int line, const char *func, const char *format,
+                ...) {
+    using namespace kestal::log;
+    open_implicitly();
+    if ((priority & LOG_FACMASK) == 0) {
+        priority |= kDefaultFacility;
+    }
+
+    char message[kLineSize] = "";
+    if (format != nullptr) {
+        va_list args;
+        va_start(args, format);
+        std::vsnprintf(message, sizeof message, format, args);
+        va_end(args);
+    }
+
+    char time_text[kTimeSize];
+    format_time(time_text);
+    char pid_text[kNumberSize];
+    std::snprintf(pid_text, sizeof pid_text, "%d", static_cast<int>(getpid()));
+    char line_text[kNumberSize];
+    std::snprintf(line_text, sizeof line_text, "%d", line);
+
+    const char *const values[kKeyCount] = {
+        name_for(facilitynames, priority, LOG_FACMASK),
+        name_for(prioritynames, priority, LOG_PRIMASK),
+        time_text,
+        kestal::process::host_name(),
+        kestal::process::program_name(),
+        pid_text,
+        message,
+        file != nullptr ? file : "",
+        line_text,
+        func != nullptr ? func : "",
+        get_container_name(),
+    };
+    char output[kLineSize];
+    expand_template(logfmt_buf, values, output);
+    syslog(priority, "%s\n", output);
+}
+
+}  // extern "C"
