@@ -1,0 +1,42 @@
+// libkestal exports exactly its documented names, all under one version node.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <set>
+#include <string>
+
+namespace {
+
+// The documented interface of libkestal.so.1.
+const std::set<std::string> kDocumentedNames = {
+    "kestal_log_open",  "kestal_log_set_format", "kestal_log",
+    "kestal_log_close", "prioritynames",         "facilitynames",
+    "logfmt_keys",      "get_container_name",    "kestal_get_container_name",
+    "is_container",
+};
+
+TEST(ExportedSymbols, DynamicSymbolTableHoldsExactlyTheDocumentedNames) {
+    const std::string command =
+        std::string("nm -D --defined-only --format=posix ") + KESTAL_LIBRARY_PATH + " 2>&1";
+    FILE *nm = popen(command.c_str(), "r");
+    ASSERT_NE(nm, nullptr);
+    std::set<std::string> exported;
+    char line[512];
+    while (std::fgets(line, sizeof line, nm) != nullptr) {
+        std::string entry(line);
+        const std::string name = entry.substr(0, entry.find(' '));
+        const std::size_t at = name.find('@');
+        if (name.substr(0, at) == "KESTAL_1") {
+            continue;  // the version node itself
+        }
+        EXPECT_NE(at, std::string::npos) << name << " is exported without a version";
+        if (at != std::string::npos) {
+            EXPECT_EQ(name.substr(at), "@@KESTAL_1") << name;
+        }
+        exported.insert(name.substr(0, at));
+    }
+    ASSERT_EQ(pclose(nm), 0) << "nm failed on " << KESTAL_LIBRARY_PATH;
+    EXPECT_EQ(exported, kDocumentedNames);
+}
+
+}  // namespace

@@ -1,0 +1,92 @@
+// The logging path allocates nothing: every allocation counted around kestal_log calls is
+// one that the same line sent by a direct syslog() call makes as well.
+#include <kestal.h>
+
+#include "private_log_socket.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+extern "C" void *__libc_malloc(std::size_t size);
+extern "C" void *__libc_calloc(std::size_t count, std::size_t size);
+extern "C" void *__libc_realloc(void *pointer, std::size_t size);
+
+namespace {
+thread_local bool counting = false;
+thread_local long allocations = 0;
+}  // namespace
+
+// Interposed for the whole test program; only allocations of the counting thread count.
+extern "C" void *malloc(std::size_t size) {
+    allocations += counting ? 1 : 0;
+    return __libc_malloc(size);
+}
+extern "C" void *calloc(std::size_t count, std::size_t size) {
+    allocations += counting ? 1 : 0;
+    return __libc_calloc(count, size);
+}
+extern "C" void *realloc(void *pointer, std::size_t size) {
+    allocations += counting ? 1 : 0;
+    return __libc_realloc(pointer, size);
+}
+namespace {
+
+template <typename Body>
+long count_allocations(Body body) {
+    allocations = 0;
+    counting = true;
+    body();
+    counting = false;
+    return allocations;
+}
+
+TEST(AllocationCounter, SeesAllocationsMadeInsideTheCLibrary) {
+    EXPECT_EQ(count_allocations([] { std::free(strdup("counted")); }), 1);
+}
+
+struct TemplateCase {
+    const char *name;
+    const char *tmpl;
+};
+
+class LogAllocations : public testing::TestWithParam<TemplateCase> {};
+
+TEST_P(LogAllocations, KestalLogAddsNoAllocationToTheSyslogCall) {
+    KESTAL_REQUIRE_LOG_SOCKET();
+    kestal::test::PrivateLogSocket::instance().set_keep_records(false);
+    kestal_log_set_format(GetParam().tmpl);
+    // The first call fills the one-time caches (program, host and container name).
+    kestal_log(LOG_INFO, "file", 1, "func", "warm up %d", 0);
+    constexpr int kCalls = 200;
+    const long by_kestal = count_allocations([] {
+        for (int i = 0; i < kCalls; ++i) {
+            kestal_log(LOG_INFO, "file", i, "func", "message number %d of %s", i, "many");
+        }
+    });
+    const std::string line(120, 'x');
+    const long by_syslog = count_allocations([&] {
+        for (int i = 0; i < kCalls; ++i) {
+            syslog(LOG_LOCAL5 | LOG_INFO, "%s\n", line.c_str());
+        }
+    });
+    kestal::test::PrivateLogSocket::instance().set_keep_records(true);
+    kestal_log_set_format("%msg%");
+    RecordProperty("kestal_log_allocations", static_cast<int>(by_kestal));
+    RecordProperty("syslog_allocations", static_cast<int>(by_syslog));
+    EXPECT_EQ(by_kestal, by_syslog)
+        << "kestal_log made " << by_kestal << " allocations, syslog alone " << by_syslog;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Templates, LogAllocations,
+    testing::Values(TemplateCase{"Default", "%msg%"},
+                    TemplateCase{"AllKeys",
+                                 "%faci% %lvl% %time% %host% %prog% %pid% %msg% "
+                                 "%file% %line% %func% %cont%"}),
+    [](const testing::TestParamInfo<TemplateCase> &param) { return param.param.name; });
+
+}  // namespace
