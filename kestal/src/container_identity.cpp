@@ -64,7 +64,7 @@ bool parse_cgroup_line(const char *line, char *out, std::size_t capacity) noexce
     if (!matched || capacity == 0) {
         return matched;
     }
-    std::size_t length = static_cast<std::size_t>(match[1].rm_eo - match[1].rm_so);
+    auto length = static_cast<std::size_t>(match[1].rm_eo - match[1].rm_so);
     if (length >= capacity) {
         length = capacity - 1;
     }

@@ -44,7 +44,6 @@ namespace kestal::log {
 
 void expand_template(const char *tmpl, const char *const (&values)[kKeyCount],
                      char (&out)[kLineSize]) noexcept {
-    std::memset(out, 0, sizeof out);
     constexpr std::size_t capacity = kLineSize - 1;
     std::size_t written = 0;
     std::size_t pos = 0;
@@ -72,7 +71,8 @@ void expand_template(const char *tmpl, const char *const (&values)[kKeyCount],
         }
         ++pos;
     }
-    out[capacity] = '\0';
+    // Whatever ended the expansion, the line is terminated right after its last character.
+    out[written < capacity ? written : capacity] = '\0';
 }
 
 }  // namespace kestal::log

@@ -26,7 +26,7 @@ constexpr std::size_t kLineSize = 1024;
 // The template buffer: at most 255 characters and the terminator.
 constexpr std::size_t kTemplateSize = 256;
 
-// Expands tmpl into out (kLineSize bytes, zeroed first, always terminated), with values[i]
+// Expands tmpl into out (kLineSize bytes, always terminated), with values[i]
 // the text of key i. Each pass tries every key once in index order at the current position,
 // then copies one plain character; so a key directly after one of an equal or higher index
 // is not recognised. What does not fit in 1023 characters is dropped.

@@ -161,9 +161,10 @@ PrivateLogSocket::PrivateLogSocket() {
 void PrivateLogSocket::run() {
     std::vector<char> buffer(1 << 16);
     for (;;) {
-        const ssize_t received = recv(fd_, buffer.data(), buffer.size(), 0);
+        const bool spin = spinning_.load(std::memory_order_relaxed);
+        const ssize_t received = recv(fd_, buffer.data(), buffer.size(), spin ? MSG_DONTWAIT : 0);
         if (received < 0) {
-            if (errno == EINTR) {
+            if (errno == EINTR || errno == EAGAIN) {
                 continue;
             }
             return;

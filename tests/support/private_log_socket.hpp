@@ -6,6 +6,7 @@
 // the same socket. The machine's real /dev is never written to.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -46,8 +47,11 @@ public:
     // Drops everything collected so far.
     void clear() { (void)take(); }
 
-    // Collected datagrams are also counted, so benchmarks can drain without storing.
+    // With keep off, datagrams are read and dropped, so benchmarks can drain without storing.
     void set_keep_records(bool keep);
+    // With spinning on, the reader polls instead of sleeping between datagrams, so a sender
+    // never pays for waking it: a benchmark then measures the sender's own cost steadily.
+    void set_spinning(bool spin) { spinning_.store(spin); }
 
 private:
     PrivateLogSocket();
@@ -60,6 +64,7 @@ private:
     unsigned long markers_seen_ = 0;
     unsigned long markers_sent_ = 0;
     bool keep_records_ = true;
+    std::atomic<bool> spinning_{false};
     std::thread reader_;
 };
 

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Builds and runs every test: formatting, the warning-free build with its full suite, and the
+# suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
+#
+#   scripts/test.sh            everything
+#   scripts/test.sh --quick    the plain build and its suite only
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+jobs=$(nproc)
+quick=0
+[ "${1:-}" = --quick ] && quick=1
+
+step() { printf '\n== %s\n' "$*"; }
+
+run_suite() {
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" -DKESTAL_WERROR=ON "$@" >/dev/null
+    cmake --build "$dir" -j "$jobs"
+    (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 300)
+}
+
+if [ "$quick" -eq 0 ]; then
+    step "formatting"
+    scripts/check-format.sh
+fi
+
+step "build and test (RelWithDebInfo, warnings as errors)"
+run_suite build
+
+if [ "$quick" -eq 0 ]; then
+    step "static analysis"
+    scripts/check-tidy.sh build
+fi
+
+if [ "$quick" -eq 0 ]; then
+    step "build and test under AddressSanitizer and UndefinedBehaviorSanitizer"
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DKESTAL_SANITIZE=address,undefined \
+        -DKESTAL_BUILD_BENCHMARKS=OFF
+fi
