@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds and runs every test: formatting, the warning-free build with its full suite, and the
-# suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Builds and runs every test: formatting, the warning-free g++ build with its full suite and
+# static analysis, and the suite again built by clang under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
 #
 #   scripts/test.sh            everything
 #   scripts/test.sh --quick    the plain build and its suite only
@@ -35,8 +36,9 @@ if [ "$quick" -eq 0 ]; then
 fi
 
 if [ "$quick" -eq 0 ]; then
-    step "build and test under AddressSanitizer and UndefinedBehaviorSanitizer"
-    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    # clang here, so that both compilers build the tree warning-free on every run.
+    step "build and test with clang under AddressSanitizer and UndefinedBehaviorSanitizer"
+    CC=clang CXX=clang++ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DKESTAL_SANITIZE=address,undefined \
         -DKESTAL_BUILD_BENCHMARKS=OFF
 fi
