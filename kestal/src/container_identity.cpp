@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 
 namespace kestal::identity {
 
@@ -20,31 +19,27 @@ constexpr const char *kCgroupPath = "/proc/self/cgroup";
 constexpr const char *kContainerPattern = ".*[:,]ns[:,].*:/(.*)";
 
 char empty_name[] = "";
-// Points at empty_name until a lookup found a name; then at a heap copy that lives as long
-// as the process. Written once, inside the once-flag below, and read-only afterwards.
-const char *cached_name = empty_name;
-std::once_flag lookup_once;
-
-void lookup() noexcept {
+// The name, or empty_name when the lookup found none; a heap copy that lives as long as the
+// process otherwise. Never null.
+const char *lookup() noexcept {
     std::FILE *file = std::fopen(kCgroupPath, "r");
     if (file == nullptr) {
         std::perror("fopen");
-        return;
+        return empty_name;
     }
     char line[kCgroupLineSize] = {};
     const bool got_line = std::fgets(line, sizeof line, file) != nullptr;
     std::fclose(file);
     if (!got_line) {
-        return;
+        return empty_name;
     }
     char name[kCgroupLineSize] = {};
     if (!parse_cgroup_line(line, name, sizeof name) || name[0] == '\0') {
-        return;
+        return empty_name;
     }
     // A failed copy keeps the empty name: the cached name is never null.
-    if (char *copy = strdup(name); copy != nullptr) {
-        cached_name = copy;
-    }
+    char *copy = strdup(name);
+    return copy != nullptr ? copy : empty_name;
 }
 
 }  // namespace
@@ -78,9 +73,10 @@ bool parse_cgroup_line(const char *line, char *out, std::size_t capacity) noexce
 extern "C" {
 
 const char *get_container_name(void) {
-    // call_once makes concurrent first calls wait for the one lookup instead of racing it.
-    std::call_once(kestal::identity::lookup_once, kestal::identity::lookup);
-    return kestal::identity::cached_name;
+    // A local static: concurrent first calls wait for the one lookup instead of racing it,
+    // later calls cost a single load, and a failed lookup is never retried.
+    static const char *const cached_name = kestal::identity::lookup();
+    return cached_name;
 }
 
 char *kestal_get_container_name(char *dest, size_t count) {

@@ -48,7 +48,8 @@ void expand_template(const char *tmpl, const char *const (&values)[kKeyCount],
     std::size_t written = 0;
     std::size_t pos = 0;
     for (;;) {
-        for (int key = 0; key < kKeyCount; ++key) {
+        // Every key begins with "%": elsewhere the pass can only copy the plain character.
+        for (int key = 0; key < kKeyCount && tmpl[pos] == '%'; ++key) {
             const std::string_view name = kKeyNames[key];
             if (std::strncmp(tmpl + pos, name.data(), name.size()) != 0) {
                 continue;

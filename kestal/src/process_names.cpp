@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <mutex>
 
 namespace kestal::process {
 
@@ -12,40 +11,43 @@ namespace {
 
 constexpr int kNameSize = 256;
 
-// Both caches are filled inside their once-flag and read-only afterwards, so first calls
-// from several threads wait for the one lookup instead of racing on the buffer.
 char program_name_cache[kNameSize];
-std::once_flag program_name_once;
 char host_name_cache[kNameSize];
-std::once_flag host_name_once;
 
-void read_program_name() noexcept {
+bool read_program_name() noexcept {
     std::FILE *status = std::fopen("/proc/self/status", "r");
     if (status == nullptr) {
-        return;
+        return true;
     }
     if (std::fscanf(status, "Name:%255s", program_name_cache) != 1) {
         program_name_cache[0] = '\0';
     }
     std::fclose(status);
+    return true;
 }
 
-void read_host_name() noexcept {
+bool read_host_name() noexcept {
     if (gethostname(host_name_cache, sizeof host_name_cache - 1) != 0) {
         std::perror("gethostname");
         host_name_cache[0] = '\0';
     }
+    return true;
 }
 
 }  // namespace
 
+// Each cache is filled by the initialisation of a local static: first calls from several
+// threads wait for the one lookup instead of racing on the buffer, and every later call
+// costs a single load. A lookup is never retried, failure included.
 const char *program_name() noexcept {
-    std::call_once(program_name_once, read_program_name);
+    static const bool looked_up = read_program_name();
+    (void)looked_up;
     return program_name_cache;
 }
 
 const char *host_name() noexcept {
-    std::call_once(host_name_once, read_host_name);
+    static const bool looked_up = read_host_name();
+    (void)looked_up;
     return host_name_cache;
 }
 
