@@ -90,7 +90,7 @@ TEST_F(Standin, AnswersWithTheScriptedStatusAndOutput) {
     EXPECT_EQ(unscripted.out, "");
 }
 
-TEST_F(Standin, TheMostSpecificVerbAndTheLastLineWin) {
+TEST_F(Standin, TheLongestVerbAndTheLastLineWin) {
     tools_.script("zor-sys", "*", standin::exits(9));
     tools_.script("zor-sys", "list", standin::prints("all\n"));
     tools_.script("zor-sys", "list --base", standin::prints("base1\n"));

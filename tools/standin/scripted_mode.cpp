@@ -51,7 +51,7 @@ bool parse_entry(const std::string &line, ScriptEntry &entry) {
     return true;
 }
 
-// The verbs an invocation answers to, the most specific first.
+// The verbs an invocation answers to, the longest first.
 std::vector<std::string> verbs_of(const Invocation &invocation) {
     std::vector<std::string> verbs;
     const std::vector<std::string> &args = invocation.args;

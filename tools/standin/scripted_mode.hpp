@@ -5,7 +5,7 @@
 // argument and a following "--" option ("list --base"), or "*" for any invocation. Fields:
 // exit=N (exit status, default 0), signal=N (end by that signal instead), out=TEXT and
 // err=TEXT (printed on standard output and standard error), out-file=PATH (a file whose
-// contents are printed after out). The most specific verb wins; among lines with the same
+// contents are printed after out). The longest matching verb wins; among lines with the same
 // verb the last one does. An invocation that no line answers succeeds and prints nothing.
 #pragma once
 

@@ -44,7 +44,10 @@ long HeapCount::allocations() const noexcept {
 
 #if defined(HEAP_COUNTER_WITH_SANITIZER)
 
-#include <sanitizer/allocator_interface.h>
+// The sanitizer runtime's hook interface (its header does not ship with every compiler).
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(const volatile void *,
+                                                                             std::size_t),
+                                                         void (*free_hook)(const volatile void *));
 
 namespace {
 
