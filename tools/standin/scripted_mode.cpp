@@ -37,9 +37,10 @@ bool parse_entry(const std::string &line, ScriptEntry &entry) {
     for (std::size_t index = 2; index < fields.size(); ++index) {
         const std::string &field = fields[index];
         if (starts_with(field, "exit=")) {
-            entry.answer.exit_status = std::atoi(field.c_str() + 5);
+            entry.answer.exit_status =
+                static_cast<int>(std::strtol(field.c_str() + 5, nullptr, 10));
         } else if (starts_with(field, "signal=")) {
-            entry.answer.signal = std::atoi(field.c_str() + 7);
+            entry.answer.signal = static_cast<int>(std::strtol(field.c_str() + 7, nullptr, 10));
         } else if (starts_with(field, "out=")) {
             entry.answer.out = decode(field.substr(4));
         } else if (starts_with(field, "err=")) {
