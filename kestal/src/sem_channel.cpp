@@ -1,9 +1,13 @@
 // The semaphore channel: the handler counts the signal and posts, the relay waits and takes.
 //
 // One shared number slot would let two signals that arrive before the relay wakes both read
-// as the later one. Each signal number has its own pending count instead; a wake-up takes one
-// signal that is counted. The counts outlive a channel, so signals that arrive while the relay
-// is being replaced are taken by the next channel rather than lost.
+// as the later one. Each signal number has its own pending count instead, and every receive
+// takes one signal that is counted. The counts outlive a channel, so signals that arrive while
+// the relay is being replaced are taken by the next channel rather than lost.
+//
+// Why nothing is lost: the handler counts before it posts, and the relay waits only after a
+// search found nothing pending. A signal counted after that search posts after it too, so the
+// wait returns.
 #define KESTAL_TERMINATION_STATE
 #include "termination_channels.hpp"
 
@@ -80,15 +84,6 @@ int semInit() noexcept {
         return result;
     }
     __atomic_store_n(&sem, created, __ATOMIC_SEQ_CST);
-    // Signals counted while no semaphore was published get their wake-ups now. A handler that
-    // counted before the store above and posts after it gives one wake-up too many, which the
-    // relay takes as one with no signal.
-    unsigned long waiting = 0;
-    for (int signo = 1; signo <= kSignalLimit; ++signo) {
-        waiting += pending[signo].load(std::memory_order_seq_cst);
-    }
-    for (; waiting > 0 && sem_post(created) == 0; --waiting) {
-    }
     return 0;
 }
 
@@ -99,7 +94,7 @@ int semSend(int *signo) noexcept {
     const SendGuard guard;
     const int number = *signo;
     __atomic_store_n(&signo_for_sem, number, __ATOMIC_RELAXED);
-    // Counted before the semaphore is loaded: with no semaphore, the next one wakes for it.
+    // Counted before the semaphore is loaded: with no semaphore, the next channel takes it.
     if (is_signal_number(number)) {
         pending[number].fetch_add(1, std::memory_order_seq_cst);
     }
@@ -119,6 +114,15 @@ int semRecv(int *signo) noexcept {
     if (target == nullptr || signo == nullptr) {
         return -1;
     }
+    // The counts say what arrived; the semaphore only wakes the relay. A pending signal is
+    // taken without waiting (it may have been counted before this semaphore existed), and
+    // one post is absorbed for it so that the semaphore does not grow.
+    if (const int claimed = claim_pending(); claimed != 0) {
+        while (sem_trywait(target) != 0 && errno == EINTR) {
+        }
+        *signo = claimed;
+        return 0;
+    }
     int result;
     // The relay thread takes signals too, and sem_wait is never restarted after a handler.
     while ((result = sem_wait(target)) != 0 && errno == EINTR) {
@@ -128,6 +132,7 @@ int semRecv(int *signo) noexcept {
         *signo = 0;
         return result;
     }
+    // 0 when the post came without a count: a stop, or a post whose count was taken early.
     *signo = claim_pending();
     return 0;
 }

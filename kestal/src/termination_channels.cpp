@@ -24,7 +24,9 @@ namespace kestal::termination {
 namespace {
 
 std::atomic<int> active_index{kSemChannel};
-std::atomic<int> senders_in_flight{0};
+// The current phase of senders and how many senders of each parity are inside a send.
+std::atomic<unsigned> send_phase{0};
+std::atomic<int> senders_in_phase[2];
 
 char *append(char *at, const char *end, const char *text) noexcept {
     while (at < end && *text != '\0') {
@@ -54,20 +56,30 @@ void select_channel(int index) noexcept {
     }
 }
 
-// Sequentially consistent, so that a sender either counts itself before a finish unpublishes
-// the channel (and the finish waits for it) or loads the channel after that (and finds none).
+// All sequentially consistent: a sender that counts itself in a phase and then still sees
+// that phase current is either waited for by the finish that ends the phase, or loads the
+// channel after that finish unpublished it.
 SendGuard::SendGuard() noexcept {
-    senders_in_flight.fetch_add(1, std::memory_order_seq_cst);
+    for (;;) {
+        phase_ = send_phase.load(std::memory_order_seq_cst);
+        senders_in_phase[phase_ & 1].fetch_add(1, std::memory_order_seq_cst);
+        if (send_phase.load(std::memory_order_seq_cst) == phase_) {
+            return;
+        }
+        // A finish began a phase meanwhile and may not wait for this count: count again.
+        senders_in_phase[phase_ & 1].fetch_sub(1, std::memory_order_seq_cst);
+    }
 }
 
 SendGuard::~SendGuard() {
-    senders_in_flight.fetch_sub(1, std::memory_order_seq_cst);
+    senders_in_phase[phase_ & 1].fetch_sub(1, std::memory_order_seq_cst);
 }
 
 void wait_for_senders() noexcept {
+    const unsigned ended = send_phase.fetch_add(1, std::memory_order_seq_cst);
     // A sender is a signal handler in the middle of a few instructions; it is only ever
     // waited for while it runs on another thread, so yielding lets it finish.
-    while (senders_in_flight.load(std::memory_order_seq_cst) != 0) {
+    while (senders_in_phase[ended & 1].load(std::memory_order_seq_cst) != 0) {
         sched_yield();
     }
 }

@@ -21,17 +21,23 @@ bool is_signal_number(int signo) noexcept;
 const kestal_termination_channel &active_channel() noexcept;
 void select_channel(int index) noexcept;
 
-// Counts the senders that are inside a channel's send, so that a finish can wait until no
-// signal handler still holds the channel it is about to free.
+// Marks a sender (a signal handler, mostly) as inside a channel's send, so that a finish can
+// wait until no sender still holds the channel it is about to free. Senders are counted per
+// phase; a finish opens a new phase and waits only for the senders of the old one, so a
+// steady stream of new senders cannot hold it up.
 class SendGuard {
 public:
     SendGuard() noexcept;
     ~SendGuard();
     SendGuard(const SendGuard &) = delete;
     SendGuard &operator=(const SendGuard &) = delete;
+
+private:
+    unsigned phase_;
 };
-// Returns once no sender is inside a send. A finish calls it after unpublishing its channel:
-// a send that starts later finds no channel, one that started earlier has finished with it.
+// Returns once every sender that may have loaded the channel before this call has left its
+// send. A finish calls it after unpublishing the channel: senders that load the channel later
+// find none, or the next one.
 void wait_for_senders() noexcept;
 
 // perror() for signal context: "prefix: description\n" in one write(2) to standard error,
