@@ -20,19 +20,12 @@
 #include <thread>
 #include <vector>
 
-#if defined(__SANITIZE_THREAD__)
-#define KESTAL_TSAN 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define KESTAL_TSAN 1
-#endif
-#endif
-
 namespace {
 
 using kestal::test::PrivateLogSocket;
 
 constexpr int kKinds = 3;
+constexpr long kMinReplacements = 400;
 constexpr int kSenders = 3;
 #if defined(KESTAL_TSAN)
 constexpr int kSignalsPerSenderAndKind = 1000;
@@ -126,10 +119,15 @@ TEST(Storm, EveryDeliveredSignalReachesItsOwnCallbackWhileTheRelayIsReplaced) {
         }
     });
 
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     std::vector<std::thread> senders;
     for (int s = 0; s < kSenders; ++s) {
         senders.emplace_back([&] {
-            for (int i = 0; i < kSignalsPerSenderAndKind; ++i) {
+            // At least the quota, and on until the relay has been replaced often enough.
+            for (int i = 0;
+                 i < kSignalsPerSenderAndKind || (replacements.load() < kMinReplacements &&
+                                                  std::chrono::steady_clock::now() < give_up);
+                 ++i) {
                 for (Kind &kind : kinds) {
                     const sigval value{i};
                     // The queue of pending real-time signals is bounded; a refused signal
@@ -168,7 +166,7 @@ TEST(Storm, EveryDeliveredSignalReachesItsOwnCallbackWhileTheRelayIsReplaced) {
 
     for (const Kind &kind : kinds) {
         SCOPED_TRACE("signal " + std::to_string(kind.signo.load()));
-        EXPECT_EQ(kind.sent.load(), long{kSenders} * kSignalsPerSenderAndKind);
+        EXPECT_GE(kind.sent.load(), long{kSenders} * kSignalsPerSenderAndKind);
         EXPECT_EQ(kind.foreign.load(), 0);
         EXPECT_EQ(kind.called.load(), kind.handled.load()) << "signals lost on the way";
 #if defined(KESTAL_TSAN)
@@ -181,7 +179,7 @@ TEST(Storm, EveryDeliveredSignalReachesItsOwnCallbackWhileTheRelayIsReplaced) {
     }
     EXPECT_TRUE(settled);
     EXPECT_EQ(churn.foreign.load(), 0);
-    EXPECT_GT(replacements.load(), 0);
+    EXPECT_GE(replacements.load(), kMinReplacements);
 
     for (kestal_termination_callback *record : records) {
         EXPECT_EQ(kestal_termination_unregister_callback(record), 0);

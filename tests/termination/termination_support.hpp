@@ -13,6 +13,15 @@
 #include <functional>
 #include <string>
 
+// Set when built with ThreadSanitizer, which changes how signals look and arrive.
+#if defined(__SANITIZE_THREAD__)
+#define KESTAL_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define KESTAL_TSAN 1
+#endif
+#endif
+
 namespace kestal::test {
 
 // A directory of the test's own, removed with everything in it.
