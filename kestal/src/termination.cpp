@@ -14,6 +14,8 @@ namespace {
 
 constexpr const char *kLogFile = "termination";
 
+int unregister_callback(kestal_termination_callback *record) noexcept;
+
 kestal_termination_callback *register_callback(int signo, kestal_termination_fn callback,
                                                void *data) noexcept {
     if (!any_registered()) {
@@ -34,7 +36,7 @@ kestal_termination_callback *register_callback(int signo, kestal_termination_fn 
     // Every registration replaces the relay thread and its channel.
     (void)stop_thread();
     if (start_relay() != 0) {
-        (void)kestal_termination_unregister_callback(record);
+        (void)unregister_callback(record);
         return nullptr;
     }
     // A replaced record stays valid and its caller's. A signal with no callback before has

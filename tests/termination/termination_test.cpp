@@ -392,6 +392,30 @@ TEST_F(Termination, AFailedWriteIsReportedAndRegistrationGoesOn) {
               "write: No space left on device\nwrite: No space left on device\n");
 }
 
+TEST_F(Termination, ARegistrationWhoseChannelCannotBeMadeReturnsNull) {
+    kestal::termination::select_channel(kestal::termination::kPipeChannel);
+    (void)get_container_name();  // looked up now, while it can still open its file
+    testing::internal::CaptureStderr();
+    // With every descriptor taken, the pipe cannot be made.
+    std::vector<int> taken;
+    for (int fd; (fd = dup(STDIN_FILENO)) >= 0;) {
+        taken.push_back(fd);
+    }
+    Probe probe;
+    kestal_termination_callback *record =
+        kestal_termination_register_callback(SIGUSR1, probe_callback, &probe);
+    const bool registered = kestal::termination::any_registered();
+    for (const int fd : taken) {
+        close(fd);
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "pipe: Too many open files\n");
+    EXPECT_EQ(record, nullptr);
+    EXPECT_FALSE(registered);
+    EXPECT_EQ(installed_action(SIGUSR1).sa_handler, SIG_DFL);
+    EXPECT_EQ(pipefd, nullptr);
+    EXPECT_EQ(messages(), std::vector<std::string>{});
+}
+
 // The commands carry the container name. The name is looked up once per process, so the test
 // runs in a fresh program: a child binds a control-group file of the test's own over its
 // /proc/<pid>/cgroup, in a mount namespace of its own, and executes this test program again.
