@@ -24,7 +24,9 @@ void format_time_stamp(const std::tm &local, long microseconds, char (&out)[kTim
     // The month is the locale's abbreviated name, the one strftime's %b takes; the numbers
     // are formatted here, which costs a fraction of strftime on every log call.
     const int month = local.tm_mon >= 0 && local.tm_mon < 12 ? local.tm_mon : 0;
-    const char *name = nl_langinfo(static_cast<nl_item>(ABMON_1 + month));
+    // glibc's nl_langinfo only reads the current locale's data, as strftime does.
+    const char *name =
+        nl_langinfo(static_cast<nl_item>(ABMON_1 + month));  // NOLINT(concurrency-mt-unsafe)
     const std::size_t name_length = std::strlen(name);
     constexpr std::size_t kRest = sizeof " dd hh:mm:ss.mmm";  // with the terminator
     if (name_length + kRest > sizeof out) {

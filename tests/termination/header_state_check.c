@@ -12,10 +12,14 @@
 
 int kestal_channel_member_order(void) {
     /* Members in the order init, recv, send, finish, name. */
-    return offsetof(kestal_termination_channel, init) < offsetof(kestal_termination_channel, recv) &&
-           offsetof(kestal_termination_channel, recv) < offsetof(kestal_termination_channel, send) &&
-           offsetof(kestal_termination_channel, send) < offsetof(kestal_termination_channel, finish) &&
-           offsetof(kestal_termination_channel, finish) < offsetof(kestal_termination_channel, name);
+    return offsetof(kestal_termination_channel, init) <
+               offsetof(kestal_termination_channel, recv) &&
+           offsetof(kestal_termination_channel, recv) <
+               offsetof(kestal_termination_channel, send) &&
+           offsetof(kestal_termination_channel, send) <
+               offsetof(kestal_termination_channel, finish) &&
+           offsetof(kestal_termination_channel, finish) <
+               offsetof(kestal_termination_channel, name);
 }
 
 int kestal_state_from_c(void) {
