@@ -165,6 +165,51 @@ TEST_F(Tools, ReadingThatFailsLeavesTheRecord) {
     EXPECT_EQ(last_message(), "ZOR-APP-LIB: usage: Failed to get resource usage of ''. (ErrNo=-3)");
 }
 
+TEST_F(Tools, ListingsReadTheToolsOutput) {
+    ASSERT_NE(open("web;1", 1), nullptr);
+    tools_.script("zor-app", "list", standin::prints("web;1\napp 2\n"));
+    tools_.script("zor-app", "list --base", standin::prints("base1\n"));
+    tools_.script("zor-app", "list --snapshot",
+                  standin::prints("web;1 snapshots\nTAG\tDATE\n  s1\t2020\ns2 2021\n", 2));
+    tools_.script("zor-app", "pidlist", standin::prints("PID,VPID\n120,7\n121,8"));
+    char **containers = nullptr;
+    char **bases = nullptr;
+    char **snapshots = nullptr;
+    zor_app_pid_pair **pids = nullptr;
+    ASSERT_EQ(zor_app_get_container_list(&containers), 0);
+    ASSERT_EQ(zor_app_get_base_list(&bases), 0);
+    ASSERT_EQ(zor_app_get_snapshot_list(handle_, &snapshots), 0);
+    ASSERT_EQ(zor_app_get_registered_pid_list(handle_, &pids), 0);
+    ASSERT_NE(containers, nullptr);
+    ASSERT_NE(bases, nullptr);
+    ASSERT_NE(snapshots, nullptr);
+    ASSERT_NE(pids, nullptr);
+    EXPECT_STREQ(containers[0], "web;1");
+    EXPECT_STREQ(containers[1], "app 2");
+    EXPECT_EQ(containers[2], nullptr);
+    EXPECT_STREQ(bases[0], "base1");
+    EXPECT_EQ(bases[1], nullptr);
+    EXPECT_STREQ(snapshots[0], "  s1");
+    EXPECT_STREQ(snapshots[1], "s2");
+    EXPECT_EQ(snapshots[2], nullptr);
+    EXPECT_EQ(pids[0]->pid, 120);
+    EXPECT_EQ(pids[0]->vpid, 7);
+    EXPECT_EQ(pids[1]->pid, 121);
+    EXPECT_EQ(pids[1]->vpid, 8);
+    EXPECT_EQ(pids[2], nullptr);
+    EXPECT_EQ(zor_app_release_container_list(containers), 0);
+    EXPECT_EQ(zor_app_release_base_list(bases), 0);
+    EXPECT_EQ(zor_app_release_snapshot_list(snapshots), 0);
+    EXPECT_EQ(zor_app_release_registered_pid_list(pids), 0);
+    EXPECT_EQ(zor_app_remove_base("base1"), 0);
+    EXPECT_EQ(received(), (std::vector<Words>{{"list"},
+                                              {"list", "--base"},
+                                              {"list", "--snapshot", "-n", "web;1"},
+                                              {"pidlist", "-n", "web;1"},
+                                              {"remove", "--base", "base1"}}));
+    EXPECT_EQ(last_message(), "ZOR-APP-LIB: remove: Removed base image 'base1'.");
+}
+
 TEST_F(Tools, ToolKilledBySignalFails) {
     ASSERT_NE(open("web"), nullptr);
     tools_.script("zor-app", "suspend", standin::killed_by(SIGKILL));
