@@ -35,10 +35,15 @@ function(zor_add_client_library name)
   add_custom_command(OUTPUT ${merged}
     COMMAND ${ZOR_RELOCATABLE_LINKER} -r --force-group-allocation -o ${merged}
             $<TARGET_OBJECTS:${ARG_OBJECTS}>
-    COMMAND ${CMAKE_OBJCOPY} --localize-hidden ${merged}
+    # clang's -fsanitize=function emits the type_info of function types with default
+    # visibility; those copies are the library's own as well.
+    COMMAND ${CMAKE_OBJCOPY} --localize-hidden --wildcard --localize-symbol=_ZTIF*
+            --localize-symbol=_ZTSF* ${merged}
     DEPENDS $<TARGET_OBJECTS:${ARG_OBJECTS}>
     COMMAND_EXPAND_LISTS VERBATIM
     COMMENT "Merging ${ARG_OUTPUT_NAME} into one object with only its exported symbols global")
   add_library(${name} STATIC ${merged})
+  # The merge reads the objects, so they are built first even when only the archive is asked for.
+  add_dependencies(${name} ${ARG_OBJECTS})
   set_target_properties(${name} PROPERTIES LINKER_LANGUAGE CXX OUTPUT_NAME ${ARG_OUTPUT_NAME})
 endfunction()
