@@ -5,6 +5,7 @@
 #include <zorsys.h>
 
 #include "command_frame.hpp"
+#include "name_list.hpp"
 
 #include "heap_counter.hpp"
 #include "log_recorder.hpp"
@@ -114,6 +115,32 @@ TEST_F(Allocation, OpenAllocatesTheHandleAndItsNameOnly) {
     allocations = count.allocations();
     EXPECT_EQ(closed, 0);
     EXPECT_EQ(allocations, 0);
+}
+
+TEST_F(Allocation, AListAllocatesItsEntriesAndFewSteps) {
+    constexpr long kEntries = 4096;
+    std::string output;
+    for (long index = 0; index < kEntries; ++index) {
+        output += "n\n";
+    }
+    client_test::fake_shell(exited_with(0), output);
+    const long stream = bare_read_allocations();
+    const frame::Command command("zor-sys list");
+    const frame::NameListRules plain{nullptr, frame::whole_line};
+    char **names = nullptr;
+    long allocations = 0;
+    {
+        const HeapCount count;
+        EXPECT_EQ(frame::read_name_list(command, plain, &names), 0);
+        allocations = count.allocations();
+    }
+    // One block per entry and the stream's buffer; the array doubles, so it grows in a few
+    // steps where growing by one slot per entry would double the count.
+    EXPECT_GE(allocations, kEntries + stream);
+    EXPECT_LE(allocations, kEntries + stream + 16);
+    ASSERT_NE(names, nullptr);
+    EXPECT_EQ(names[kEntries], nullptr);
+    EXPECT_EQ(frame::release_entries(names, frame::EmptyArray::kRefused), 0);
 }
 
 }  // namespace

@@ -1,0 +1,101 @@
+// Listings: reading every line of a tool's output into a list that the caller owns.
+#include "name_list.hpp"
+
+#include <cstring>
+
+namespace ZOR_FRAME_NAMESPACE::frame {
+
+OutputLines::OutputLines(Pipe &pipe, const char *header_marker) noexcept
+    : pipe_(pipe),
+      header_marker_(header_marker),
+      header_skipped_(header_marker == nullptr),
+      in_cut_line_(false),
+      buffer_{} {}
+
+bool OutputLines::next_piece(OutputLine &line) noexcept {
+    for (;;) {
+        if (!pipe_.read_line(buffer_)) {
+            return false;
+        }
+        std::size_t length = std::strlen(buffer_);
+        const bool continues = in_cut_line_;
+        const bool ends_line = length > 0 && buffer_[length - 1] == '\n';
+        if (ends_line) {
+            --length;
+            buffer_[length] = '\0';
+        }
+        // A piece without its newline is either cut at kMaxLength characters or the last
+        // line of output; in both cases the next piece, if any, continues it.
+        in_cut_line_ = !ends_line;
+        if (continues && ends_line && length == 0) {
+            continue;  // the newline of a cut line, read alone
+        }
+        line = OutputLine{buffer_, length, continues};
+        return true;
+    }
+}
+
+bool OutputLines::skip_header() noexcept {
+    OutputLine line{};
+    bool marker_seen = false;
+    while (next_piece(line)) {
+        marker_seen = marker_seen || std::strstr(line.text, header_marker_) != nullptr;
+        // The header ends with the line that holds the marker, all of its pieces included.
+        if (marker_seen && !in_cut_line_) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool OutputLines::next(OutputLine &line) noexcept {
+    if (!header_skipped_) {
+        header_skipped_ = true;
+        if (!skip_header()) {
+            return false;
+        }
+    }
+    return next_piece(line);
+}
+
+bool add_name(NameList &names, const char *text, std::size_t length) noexcept {
+    auto *block = static_cast<char *>(std::malloc(kBufferSize));
+    if (block == nullptr) {
+        return false;
+    }
+    if (length > kMaxLength) {
+        length = kMaxLength;
+    }
+    std::memcpy(block, text, length);
+    std::memset(block + length, 0, kBufferSize - length);
+    return names.adopt(block);
+}
+
+Field whole_line(const OutputLine &line) noexcept {
+    return {line.text, line.length};
+}
+
+int read_name_list(const Command &command, const NameListRules &rules, char ***list) noexcept {
+    if (list == nullptr) {
+        return kMissing;
+    }
+    Pipe pipe(command);
+    if (!pipe.is_open()) {
+        return pipe.result().code;
+    }
+    const FieldRule entry_of = rules.entry != nullptr ? rules.entry : whole_line;
+    OutputLines lines(pipe, rules.header_marker);
+    NameList names;
+    for (OutputLine line{}; lines.next(line);) {
+        const Field entry = entry_of(line);
+        if (entry.text != nullptr && !add_name(names, entry.text, entry.length)) {
+            return kMissing;  // the pipe closes and the entries are freed on the way out
+        }
+    }
+    // The tool's exit status says nothing about the list: what it printed is the list.
+    pipe.close();
+    *list = names.release();
+    return 0;
+}
+
+}  // namespace ZOR_FRAME_NAMESPACE::frame
