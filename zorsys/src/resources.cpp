@@ -68,6 +68,8 @@ frame::Piece limit_value(const zor_sys_resource &resource) noexcept {
         return option(" ", resource.value.core);
     case kMemsw:
         return option(" ", resource.value.memsw);
+    case kCpu:
+    case kMem:
     default:
         return option(" ", resource.value.cpu);
     }
@@ -107,6 +109,8 @@ void fill(zor_sys_resource &resource, const char *line) noexcept {
     case kMemsw:
         resource.value.memsw = number_of(line);
         break;
+    case kCpu:
+    case kMem:
     default:
         resource.value.cpu = number_of(line);
         break;
