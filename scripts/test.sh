@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: formatting, the warning-free g++ build with its full suite and
 # static analysis, and the suite again built by clang under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# UndefinedBehaviorSanitizer, and under ThreadSanitizer.
 #
 #   scripts/test.sh            everything
 #   scripts/test.sh --quick    the plain build and its suite only
@@ -41,4 +41,12 @@ if [ "$quick" -eq 0 ]; then
     CC=clang CXX=clang++ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DKESTAL_SANITIZE=address,undefined \
         -DKESTAL_BUILD_BENCHMARKS=OFF
+fi
+
+if [ "$quick" -eq 0 ]; then
+    # Forked children of the multithreaded test programs start threads of their own, which
+    # ThreadSanitizer must be told to allow.
+    step "build and test under ThreadSanitizer"
+    TSAN_OPTIONS=die_after_fork=0:halt_on_error=1:second_deadlock_stack=1 \
+        run_suite build-tsan -DKESTAL_SANITIZE=thread -DKESTAL_BUILD_BENCHMARKS=OFF
 fi

@@ -12,6 +12,12 @@
 #include <stdint.h>
 #include <syslog.h>
 
+#ifdef KESTAL_TERMINATION_STATE
+#include <pthread.h>
+#include <semaphore.h>
+#include <time.h>
+#endif
+
 #if defined(__GNUC__)
 #define KESTAL_API __attribute__((visibility("default")))
 #define KESTAL_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
@@ -116,19 +122,72 @@ typedef struct kestal_termination_callback {
 } kestal_termination_callback;
 
 /**
- * Registers callback for signal signo (1 to SIGRTMAX). When the signal
+ * Registers callback for signal signo (1 to SIGRTMAX), replacing any record
+ * for that signal (which stays the caller's to unregister). When the signal
  * arrives, callback(signo, data) runs on the library's relay thread, not in
- * the signal handler. Returns the new record, or null on failure.
+ * the signal handler. The first registration while none is registered
+ * announces the process to the container runtime. Returns the new record,
+ * or null on failure. Not to be called concurrently with itself or with
+ * kestal_termination_unregister_callback().
  */
 KESTAL_API kestal_termination_callback *kestal_termination_register_callback(
     int signo, kestal_termination_fn callback, void *data);
 
 /**
- * Unregisters and frees record (null is allowed). Returns 0, or -1 when the
- * withdrawal written once nothing is registered any more could not be
+ * Unregisters and frees record (null is allowed); when record holds its
+ * signal's slot, the signal's default action is restored. Returns once no
+ * callback of the record can run any more. Returns 0, or -1 when the relay
+ * for the remaining callbacks could not be restarted or, once nothing is
+ * registered, the withdrawal from the container runtime could not be
  * written.
  */
 KESTAL_API int kestal_termination_unregister_callback(kestal_termination_callback *record);
+
+/**
+ * One way of passing signal numbers from the signal handler to the relay
+ * thread. init creates the channel and finish releases it (-1 on failure);
+ * send is async-signal-safe and hands *signo over; recv waits for the next
+ * number and stores it in *signo (0 when it woke without one), returning -1
+ * when the relay thread is to end.
+ */
+typedef struct kestal_termination_channel {
+    int (*init)(void);
+    int (*recv)(int *signo);
+    int (*send)(int *signo);
+    int (*finish)(void);
+    const char *name;
+} kestal_termination_channel;
+
+/**
+ * The channel implementations: entry 0 "pipe" (numbers in arrival order),
+ * entry 1 "sem" (a semaphore with a pending count per signal number), the
+ * one the facility uses.
+ */
+KESTAL_API extern const kestal_termination_channel commufunc[2];
+
+/*
+ * The facility's process-wide state, for measurements and diagnostics. Its
+ * names are short and generic, so they are declared only for a translation
+ * unit that defines KESTAL_TERMINATION_STATE before including this header;
+ * the library exports them either way. Applications only read them, apart
+ * from clockid, which may be set while no callback is registered.
+ */
+#ifdef KESTAL_TERMINATION_STATE
+/** Semaphore of the "sem" channel; null while that channel does not exist. */
+KESTAL_API extern sem_t *sem;
+/** The signal number most recently handed to the "sem" channel. */
+KESTAL_API extern int signo_for_sem;
+/** Read and write end of the "pipe" channel; null while it does not exist. */
+KESTAL_API extern int *pipefd;
+/** The relay thread, valid while a callback is registered. */
+KESTAL_API extern pthread_t tid;
+/** Clock of the two stamps below; CLOCK_PROCESS_CPUTIME_ID (2) at first. */
+KESTAL_API extern int clockid;
+/** Taken by the signal handler as a signal arrives. */
+KESTAL_API extern struct timespec tp_start;
+/** Taken by the relay thread as it receives a signal number. */
+KESTAL_API extern struct timespec tp_end;
+#endif
 
 #ifdef __cplusplus
 }

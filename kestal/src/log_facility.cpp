@@ -2,16 +2,15 @@
 #include <kestal.h>
 
 #include "log_template.hpp"
+#include "log_time.hpp"
 #include "process_names.hpp"
 
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <mutex>
 
 namespace kestal::log {
@@ -19,7 +18,6 @@ namespace kestal::log {
 namespace {
 
 constexpr int kDefaultFacility = LOG_LOCAL5;
-constexpr int kTimeSize = 64;
 constexpr int kNumberSize = 16;
 
 // Set once the system log has been opened, explicitly or implicitly; never cleared, so a
@@ -55,8 +53,7 @@ const char *name_for(const kestal_code *table, int priority, int mask) noexcept 
     return "";
 }
 
-// Decimal text of value into out; snprintf would do, at several times the cost, and this runs
-// up to three times per call.
+// Decimal text of value into out; snprintf would do, at several times the cost, on every call.
 void format_decimal(long value, char (&out)[kNumberSize]) noexcept {
     char digits[kNumberSize];
     std::size_t count = 0;
@@ -73,33 +70,6 @@ void format_decimal(long value, char (&out)[kNumberSize]) noexcept {
     while (count > 0 && length < sizeof out - 1) {
         out[length++] = digits[--count];
     }
-    out[length] = '\0';
-}
-
-// "Dec 08 03:29:40.007": local time with zero-padded milliseconds (unpadded, ".7" would
-// read as 700 ms and stamps would sort wrongly). Empty when the clock cannot be read.
-void format_time(char (&out)[kTimeSize]) noexcept {
-    out[0] = '\0';
-    struct timeval now {};
-    if (gettimeofday(&now, nullptr) != 0) {
-        std::perror("gettimeofday");
-        return;
-    }
-    struct tm local {};
-    if (localtime_r(&now.tv_sec, &local) == nullptr) {
-        static constexpr char kMessage[] = "localtime: return null.";
-        std::fputs(kMessage, stderr);
-        return;
-    }
-    std::size_t length = std::strftime(out, sizeof out, "%b %d %H:%M:%S", &local);
-    if (length + 5 > sizeof out) {
-        return;  // a locale with very long month names: the milliseconds do not fit
-    }
-    const long milliseconds = static_cast<long>(now.tv_usec) / 1000;
-    out[length++] = '.';
-    out[length++] = static_cast<char>('0' + milliseconds / 100);
-    out[length++] = static_cast<char>('0' + milliseconds / 10 % 10);
-    out[length++] = static_cast<char>('0' + milliseconds % 10);
     out[length] = '\0';
 }
 
@@ -150,7 +120,7 @@ void kestal_log(int priority, const char *file, int line, const char *func, cons
     va_end(args);
 
     char time_text[kTimeSize];
-    format_time(time_text);
+    current_time_stamp(time_text);
     // getpid() is a system call, the costliest step of a call; it has no failure to report,
     // so it is made only when the template can show it. It is never cached: a forked child
     // logs its own number.

@@ -19,6 +19,7 @@ fail() { echo "install test: $*" >&2; exit 1; }
 soname=$(objdump -p "$libdir/libkestal.so.1" | awk '$1 == "SONAME" { print $2 }')
 [ "$soname" = libkestal.so.1 ] || fail "soname is '$soname'"
 [ -x "$prefix/bin/zor-logger" ] || fail "zor-logger not installed"
+[ -f "$prefix/share/man/man1/zor-logger.1" ] || fail "zor-logger's manual page not installed"
 objdump -p "$prefix/bin/zor-logger" | grep -q 'NEEDED *libkestal\.so\.1$' ||
     fail "zor-logger does not link libkestal.so.1"
 # The installed program finds the installed library by its run path.
