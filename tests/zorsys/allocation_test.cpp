@@ -99,6 +99,42 @@ TEST_F(Allocation, OperationsAllocateNothing) {
     EXPECT_EQ(client_test::logged_lines().size(), 5u);
 }
 
+TEST_F(Allocation, StateGroupAndLimitOperationsAllocateNothing) {
+    zor_sys_resource mem{};
+    mem.type = 3;
+    mem.value.mem = 512;
+    const HeapCount count;
+    const int codes =
+        zor_sys_suspend(&handle_) | zor_sys_checkpoint(&handle_, "c1") |
+        zor_sys_commit_snapshot(&handle_, "s1", "b1") | zor_sys_migration_start(&handle_, "h", 1) |
+        zor_sys_immigration_start("web", 1) | zor_sys_bind_pid(&handle_, "g1", 7) |
+        zor_sys_create_cgroup(nullptr, "g1") | zor_sys_set_resource(&handle_, "g1", "a", mem) |
+        zor_sys_unset_resource(&handle_, nullptr, nullptr, mem) | zor_sys_remove_base("b1");
+    const long allocations = count.allocations();
+    EXPECT_EQ(codes, 0);
+    EXPECT_EQ(allocations, 0);
+    EXPECT_EQ(client_test::logged_lines().size(), 10u);
+}
+
+TEST_F(Allocation, GetResourceAllocatesOnlyTheStreamsBuffer) {
+    zor_sys_resource core{};
+    core.type = 2;
+    ::testing::internal::CaptureStdout();
+    // The first output of the program's standard output may allocate its buffer.
+    std::puts("");
+    long allocations = 0;
+    int code = 0;
+    {
+        const HeapCount count;
+        code = zor_sys_get_resource(&handle_, 0, nullptr, &core);
+        allocations = count.allocations();
+    }
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(code, 0);
+    EXPECT_STREQ(core.value.core, "TYPE 3\n");
+    EXPECT_EQ(allocations, bare_read_allocations());
+}
+
 TEST_F(Allocation, OpenAllocatesTheHandleAndItsNameOnly) {
     zor_sys_handle *opened = nullptr;
     long allocations = 0;

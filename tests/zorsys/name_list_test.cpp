@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -158,8 +160,7 @@ TEST_F(NameList, EachEntryHasABlockOf1024Bytes) {
     char **names = nullptr;
     ASSERT_EQ(frame::read_name_list(command, kPlain, &names), 0);
     ASSERT_NE(names, nullptr);
-    // Under AddressSanitizer a shorter block makes this read fail.
-    EXPECT_EQ(names[0][frame::kBufferSize - 1], '\0');
+    EXPECT_GE(malloc_usable_size(names[0]), frame::kBufferSize);
     EXPECT_EQ(names[1], nullptr);
     take(names);
 }

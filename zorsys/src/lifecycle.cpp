@@ -3,6 +3,8 @@
 #include <zorsys.h>
 
 #include "command_frame.hpp"
+#include "decimal_number.hpp"
+#include "handle_name.hpp"
 #include "outcome_line.hpp"
 
 #include <cstdint>
@@ -59,18 +61,8 @@ constexpr frame::SuccessText<Name, int> kPidIs{"ZOR-SYS-LIB: getpid: PID of '%s'
 constexpr frame::FailureText<Name> kPidFailed{
     "ZOR-SYS-LIB: getpid: Failed to get PID of '%s'. (ErrNo=%d)"};
 
-const char *name_of(const zor_sys_handle *handle) noexcept {
-    return handle != nullptr ? handle->name : nullptr;
-}
-
 bool is_given(const char *value) noexcept {
     return value != nullptr && value[0] != '\0';
-}
-
-// A decimal number by the strtol rules (no digits give 0), cut to 32 bits.
-std::int32_t number_of(const char *digits) noexcept {
-    const long value = std::strtol(digits, nullptr, 10);
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<unsigned long>(value)));
 }
 
 // The type number of an info line: the second field, split at spaces, of a line that holds

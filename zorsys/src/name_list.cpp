@@ -66,8 +66,10 @@ bool add_name(NameList &names, const char *text, std::size_t length) noexcept {
     if (length > kMaxLength) {
         length = kMaxLength;
     }
+    // The block keeps its full size for the caller; only the text and its end are written,
+    // since clearing a kilobyte per entry would cost more than reading the line.
     std::memcpy(block, text, length);
-    std::memset(block + length, 0, kBufferSize - length);
+    block[length] = '\0';
     return names.adopt(block);
 }
 

@@ -13,6 +13,7 @@
 
 extern "C" int zor_twin_escape(char *destination, const char *source) noexcept;
 extern "C" int zorsys_header_type_size(void);
+extern "C" int zorsys_header_resource_layout(int part);
 
 // The application's own functions, under the names that the libraries use inside.
 extern "C" int escape_meta_char(char *destination, const char *source);
@@ -75,6 +76,16 @@ TEST(Privacy, TheHeaderIsPlainC) {
     EXPECT_EQ(zorsys_header_type_size(), 8);
 }
 
+TEST(Privacy, TheResourceRecordHasItsLayoutInC) {
+    // cpu and mem are the first number of the pair, memsw the second, in an 8-byte value.
+    EXPECT_EQ(zorsys_header_resource_layout(0), 0);
+    EXPECT_EQ(zorsys_header_resource_layout(1), 0);
+    EXPECT_EQ(zorsys_header_resource_layout(2), 4);
+    EXPECT_EQ(zorsys_header_resource_layout(3), 0);
+    EXPECT_EQ(zorsys_header_resource_layout(4), 8);
+    EXPECT_EQ(zorsys_header_resource_layout(5), 0);
+}
+
 TEST(Privacy, LibzorsysDefinesOnlyItsExportedFunctions) {
     const std::set<std::string> expected = {"zor_sys_create_container",
                                             "zor_sys_destroy_container",
@@ -83,7 +94,36 @@ TEST(Privacy, LibzorsysDefinesOnlyItsExportedFunctions) {
                                             "zor_sys_start",
                                             "zor_sys_stop",
                                             "zor_sys_get_status",
-                                            "zor_sys_get_pid"};
+                                            "zor_sys_get_pid",
+                                            "zor_sys_get_container_list",
+                                            "zor_sys_get_base_list",
+                                            "zor_sys_get_snapshot_list",
+                                            "zor_sys_get_checkpoint_list",
+                                            "zor_sys_remove_base",
+                                            "zor_sys_release_container_list",
+                                            "zor_sys_release_snapshot_list",
+                                            "zor_sys_release_checkpoint_list",
+                                            "zor_sys_release_base_list",
+                                            "zor_sys_set_resource",
+                                            "zor_sys_unset_resource",
+                                            "zor_sys_get_resource",
+                                            "zor_sys_suspend",
+                                            "zor_sys_resume",
+                                            "zor_sys_checkpoint",
+                                            "zor_sys_restart",
+                                            "zor_sys_remove_checkpoint",
+                                            "zor_sys_save_snapshot",
+                                            "zor_sys_load_snapshot",
+                                            "zor_sys_remove_snapshot",
+                                            "zor_sys_commit_snapshot",
+                                            "zor_sys_share",
+                                            "zor_sys_unshare",
+                                            "zor_sys_migration_start",
+                                            "zor_sys_immigration_start",
+                                            "zor_sys_create_cgroup",
+                                            "zor_sys_destroy_cgroup",
+                                            "zor_sys_bind_pid",
+                                            "zor_sys_unbind_pid"};
     EXPECT_EQ(defined_global_symbols(ZORSYS_ARCHIVE), expected);
 }
 
