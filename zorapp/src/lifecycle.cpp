@@ -4,12 +4,10 @@
 
 #include "arguments.hpp"
 #include "command_frame.hpp"
+#include "handle_lifecycle.hpp"
 #include "outcome_line.hpp"
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 namespace zorapp {
 
@@ -23,8 +21,6 @@ using Name = const char *;
 
 // Only a container of this type passes the configuration's options to the tool.
 constexpr std::int32_t kOptionsType = 1;
-// Exit statuses up to this one are status numbers; above it the query failed.
-constexpr int kHighestStatus = 100;
 // The info line that carries the type number holds this marker; a bare "TYPE" does not count.
 constexpr char kTypeMarker[] = "CONTAINER_TYPE";
 
@@ -60,48 +56,6 @@ constexpr frame::SuccessText<Name, int> kPidIs{"ZOR-APP-LIB: getpid: PID of '%s'
 constexpr frame::FailureText<Name> kPidFailed{
     "ZOR-APP-LIB: getpid: Failed to get PID of '%s'. (ErrNo=%d)"};
 
-// The type number of an info line: the second field, split at spaces, of a line that holds
-// the marker; 0 otherwise. The field ends at the next space, so it is cut there in place.
-std::int32_t type_of_info_line(char *line) noexcept {
-    if (std::strstr(line, kTypeMarker) == nullptr) {
-        return 0;
-    }
-    char *at = line;
-    while (*at == ' ') {
-        ++at;
-    }
-    while (*at != ' ' && *at != '\0') {
-        ++at;
-    }
-    while (*at == ' ') {
-        ++at;
-    }
-    if (*at == '\0') {
-        return 0;
-    }
-    char *end = std::strchr(at, ' ');
-    if (end != nullptr) {
-        *end = '\0';
-    }
-    return number_of(at);
-}
-
-zor_app_handle *new_handle(const char *name) noexcept {
-    auto *handle = static_cast<zor_app_handle *>(std::malloc(sizeof(zor_app_handle)));
-    if (handle == nullptr) {
-        return nullptr;
-    }
-    const std::size_t size = std::strlen(name) + 1;
-    handle->type = 0;
-    handle->name = static_cast<char *>(std::malloc(size));
-    if (handle->name == nullptr) {
-        std::free(handle);
-        return nullptr;
-    }
-    std::memcpy(handle->name, name, size);
-    return handle;
-}
-
 }  // namespace
 
 }  // namespace zorapp
@@ -128,64 +82,13 @@ int zor_app_destroy_container(const char *name) noexcept {
 
 zor_app_handle *zor_app_open(const char *name) noexcept {
     using namespace zorapp;
-    const frame::Site site{__LINE__, __func__};
-
-    frame::Command search(kSearchPrefix);
-    search.add(text(name));
-    const frame::Result searched = frame::run_system(search);
-    if (searched.refused) {
-        frame::write_failure(site, kOpen.failure, searched.code, name);
-        return nullptr;
-    }
-    // The tool's own exit status is not passed on: a failed search means "no such container".
-    if (searched.code != 0) {
-        frame::write_failure(site, kOpen.failure, frame::kMissing, name);
-        return nullptr;
-    }
-
-    zor_app_handle *handle = new_handle(name);
-    if (handle == nullptr) {
-        frame::write_failure(site, kOpen.failure, frame::kMissing, name);
-        return nullptr;
-    }
-
-    // Only the first line is read; the query's exit status is not examined.
-    frame::Command info(kInfoPrefix);
-    info.add(text(name));
-    frame::Pipe pipe(info);
-    int code = 0;
-    if (pipe.is_open()) {
-        char line[frame::kBufferSize];
-        if (pipe.read_line(line)) {
-            handle->type = type_of_info_line(line);
-        }
-        pipe.close();
-    } else {
-        code = pipe.result().code;
-    }
-    if (handle->type != 0) {
-        frame::write_success(site, kOpen.success, name);
-    } else {
-        frame::write_failure(site, kOpen.failure, code, name);
-    }
-    return handle;
+    return frame::open_handle<zor_app_handle>(
+        {__LINE__, __func__}, {kSearchPrefix, kInfoPrefix, kTypeMarker}, kOpen, name);
 }
 
 int zor_app_close(zor_app_handle *handle) noexcept {
     using namespace zorapp;
-    const frame::Site site{__LINE__, __func__};
-    if (handle == nullptr || handle->name == nullptr) {
-        std::free(handle);
-        frame::write_failure(site, kClose.failure, frame::kMissing, "");
-        return frame::kMissing;
-    }
-    // The line is written after the handle is gone, so it shows a copy of the name.
-    char name[frame::kBufferSize];
-    std::snprintf(name, sizeof name, "%s", handle->name);
-    std::free(handle->name);
-    std::free(handle);
-    frame::write_success(site, kClose.success, name);
-    return 0;
+    return frame::close_handle({__LINE__, __func__}, kClose, handle);
 }
 
 int zor_app_start(zor_app_handle *handle) noexcept {
@@ -200,41 +103,13 @@ int zor_app_stop(zor_app_handle *handle) noexcept {
 
 int zor_app_get_status(zor_app_handle *handle) noexcept {
     using namespace zorapp;
-    const char *name = name_of(handle);
-    frame::Command command(kStatusPrefix);
-    command.add(text(name));
-    const frame::Result result = frame::run_system(command);
-    if (result.refused) {
-        return result.code;
-    }
-    // The result code is the negated exit status, so this is the status number itself.
-    const int exit_status = -result.code;
-    if (exit_status <= kHighestStatus) {
-        return exit_status;
-    }
-    frame::write_failure({__LINE__, __func__}, kStatusFailed, result.code, name);
-    return result.code;
+    return frame::query_status({__LINE__, __func__}, kStatusPrefix, kStatusFailed, name_of(handle));
 }
 
 int zor_app_get_pid(zor_app_handle *handle, int32_t *pid) noexcept {
     using namespace zorapp;
-    const frame::Site site{__LINE__, __func__};
-    const char *name = name_of(handle);
-    if (pid == nullptr) {
-        frame::write_failure(site, kPidFailed, frame::kMissing, name);
-        return frame::kMissing;
-    }
-    frame::Command command(kPidPrefix);
-    command.add(text(name));
-    char line[frame::kBufferSize];
-    const frame::Result result = frame::run_reading_first_line(command, line);
-    if (result.code != 0) {
-        frame::write_failure(site, kPidFailed, result.code, name);
-        return result.code;
-    }
-    *pid = number_of(line);
-    frame::write_success(site, kPidIs, name, *pid);
-    return 0;
+    return frame::query_pid({__LINE__, __func__}, kPidPrefix, kPidIs, kPidFailed, name_of(handle),
+                            pid);
 }
 
 }  // extern "C"
