@@ -4,6 +4,7 @@
 
 #include "arguments.hpp"
 #include "command_frame.hpp"
+#include "decimal_number.hpp"
 #include "outcome_line.hpp"
 
 #include <cstddef>
@@ -146,7 +147,7 @@ int zor_app_get_resource(zor_app_handle *handle, int32_t pid, const char *cgroup
         std::memcpy(core_text, line, std::strlen(line) + 1);
         resource->value.core = core_text;
     } else {
-        resource->value.cpu = number_of(line);
+        resource->value.cpu = frame::decimal_of(line);
     }
     return 0;
 }

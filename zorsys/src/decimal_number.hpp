@@ -1,16 +1,20 @@
-// Numbers that the tool prints: decimal by the strtol rules, cut to 32 bits.
+// Decimal numbers in the tools' output, read the same way by both client libraries.
 #pragma once
 
 #include <cstdint>
 #include <cstdlib>
 
-namespace zorsys {
+#ifndef ZOR_FRAME_NAMESPACE
+#error "the library compiling the frame defines ZOR_FRAME_NAMESPACE"
+#endif
 
-// Leading blanks and a sign are allowed, reading stops at the first non-digit, no digits
-// give 0; the value is cut to its low 32 bits as the tool's numbers are 32-bit.
-inline std::int32_t number_of(const char *digits) noexcept {
+namespace ZOR_FRAME_NAMESPACE::frame {
+
+// A decimal number by the strtol rules (leading blanks, a sign, digits up to the first other
+// character; no digits give 0), cut to 32 bits.
+inline std::int32_t decimal_of(const char *digits) noexcept {
     const long value = std::strtol(digits, nullptr, 10);
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<unsigned long>(value)));
 }
 
-}  // namespace zorsys
+}  // namespace ZOR_FRAME_NAMESPACE::frame

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "command_frame.hpp"
+#include "decimal_number.hpp"
 #include "outcome_line.hpp"
 
 #include <cstdint>
@@ -17,12 +18,6 @@ using Name = const char *;
 
 // Exit statuses up to this one are status numbers; above it the query failed.
 constexpr int kHighestStatus = 100;
-
-// A decimal number by the strtol rules (no digits give 0), cut to 32 bits.
-inline std::int32_t decimal_of(const char *digits) noexcept {
-    const long value = std::strtol(digits, nullptr, 10);
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<unsigned long>(value)));
-}
 
 // The type number of an info line: the second field, split at spaces, of a line that holds
 // the marker; 0 otherwise. The field ends at the next space, so it is cut there in place.

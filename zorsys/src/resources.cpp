@@ -107,12 +107,12 @@ void fill(zor_sys_resource &resource, const char *line) noexcept {
         resource.value.core = core_text;
         break;
     case kMemsw:
-        resource.value.memsw = number_of(line);
+        resource.value.memsw = frame::decimal_of(line);
         break;
     case kCpu:
     case kMem:
     default:
-        resource.value.cpu = number_of(line);
+        resource.value.cpu = frame::decimal_of(line);
         break;
     }
 }
