@@ -24,8 +24,24 @@ constexpr std::size_t kQuotedNewlineLength = sizeof kQuotedNewline - 1;
 constexpr int kSignalBase = 128;
 constexpr int kFailedWait = -255;
 
+// One entry per byte value, so that the escaping costs a load per character instead of a
+// scan of the set.
+struct EscapeTable {
+    bool escaped[256];
+};
+
+constexpr EscapeTable make_escape_table() noexcept {
+    EscapeTable table{};
+    for (const char *at = kEscapeSet; *at != '\0'; ++at) {
+        table.escaped[static_cast<unsigned char>(*at)] = true;
+    }
+    return table;
+}
+
+constexpr EscapeTable kEscapeTable = make_escape_table();
+
 bool is_escaped(char c) noexcept {
-    return c != '\0' && std::strchr(kEscapeSet, c) != nullptr;
+    return kEscapeTable.escaped[static_cast<unsigned char>(c)];
 }
 
 }  // namespace
