@@ -1,0 +1,263 @@
+#!/usr/bin/env python3
+"""Turns the JSON output of the benchmark programs into the report BENCHMARKS.md.
+
+Every figure is a median over the repetitions of one run, shown beside the baseline that the
+same program measured in the same run, with the ratio of the two and the spread (coefficient
+of variation) of each, so that a reader can tell a difference from the machine's noise.
+"""
+import argparse
+import json
+import pathlib
+import platform
+import subprocess
+import sys
+
+TO_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
+
+
+class Results:
+    """The aggregates of one benchmark program, by run name and aggregate."""
+
+    def __init__(self, path):
+        data = json.loads(path.read_text())
+        self.context = data["context"]
+        self.rows = {}
+        for row in data["benchmarks"]:
+            if row.get("run_type") == "aggregate":
+                self.rows[(row["run_name"], row["aggregate_name"])] = row
+
+    def find(self, run_name, aggregate="median"):
+        for (name, kind), row in self.rows.items():
+            if kind == aggregate and (name == run_name or name.startswith(run_name + "/")):
+                return row
+        raise KeyError(f"{run_name} ({aggregate}) is missing from the results")
+
+    def ns(self, run_name):
+        row = self.find(run_name)
+        return row["real_time"] * TO_NS[row["time_unit"]]
+
+    def cv(self, run_name):
+        return 100.0 * self.find(run_name, "cv")["real_time"]
+
+    def counter(self, run_name, counter):
+        return self.find(run_name)[counter]
+
+
+def load(results_dir, program):
+    path = results_dir / f"{program}.json"
+    if not path.exists():
+        sys.exit(f"bench_report: {path} is missing; run scripts/bench-report.sh")
+    return Results(path)
+
+
+def fmt_ns(value):
+    if value >= 1e6:
+        return f"{value / 1e6:,.2f} ms"
+    if value >= 1e3:
+        return f"{value / 1e3:,.2f} µs"
+    return f"{value:,.1f} ns"
+
+
+def table(header, rows):
+    lines = ["| " + " | ".join(header) + " |", "|" + "---|" * len(header)]
+    lines += ["| " + " | ".join(str(cell) for cell in row) + " |" for row in rows]
+    return "\n".join(lines)
+
+
+def pair_rows(results, pairs):
+    """Rows of (what, baseline, median, cv, baseline median, cv, ratio)."""
+    rows = []
+    for label, run, baseline_label, baseline in pairs:
+        own, base = results.ns(run), results.ns(baseline)
+        rows.append([label, fmt_ns(own), f"{results.cv(run):.1f} %", baseline_label,
+                     fmt_ns(base), f"{results.cv(baseline):.1f} %", f"{own / base:.3f}"])
+    return rows
+
+
+PAIR_HEADER = ["measured", "median", "cv", "baseline", "median", "cv", "ratio"]
+
+
+def machine_section(args, context):
+    cpu = "unknown processor"
+    try:
+        for line in pathlib.Path("/proc/cpuinfo").read_text().splitlines():
+            if line.startswith("model name"):
+                cpu = line.split(":", 1)[1].strip()
+                break
+    except OSError:
+        pass
+    try:
+        compiler = subprocess.run(["c++", "--version"], capture_output=True, text=True,
+                                  check=False).stdout.splitlines()[0]
+    except (OSError, IndexError):
+        compiler = "unknown compiler"
+    return "\n".join([
+        "## Machine",
+        "",
+        f"- Machine kind: {args.kind}",
+        f"- Processor: {cpu}, {context['num_cpus']} logical cores at {context['mhz_per_cpu']} MHz",
+        f"- System: {platform.system()} {platform.release()} ({platform.machine()})",
+        f"- Compiler: {compiler}; release build (-O3)",
+        f"- Run: {context['date']}; load average before {args.load_before}, "
+        f"after {args.load_after}",
+    ])
+
+
+def log_section(results):
+    rows = pair_rows(results, [
+        ("`kestal_log`, template `%msg%`", "BM_KestalLogDefaultTemplate",
+         "direct `syslog`", "BM_DirectSyslog"),
+        ("`kestal_log`, all eleven keys", "BM_KestalLogAllKeys",
+         "direct `syslog`", "BM_DirectSyslog"),
+    ])
+    return "\n".join([
+        "## Logging: `kestal_log` against a direct `syslog`",
+        "",
+        "One call with a formatted message, sent to a private `/dev/log` socket that a thread",
+        "drains; 15 repetitions in random order.",
+        "",
+        table(PAIR_HEADER, rows),
+    ])
+
+
+def operation_section(results):
+    rows = pair_rows(results, [
+        ("`zor_sys_start`", "BM_ZorSysStart", "`system` on the same command", "BM_SystemDirect"),
+    ])
+    frame = results.ns("BM_FrameWithoutCommand")
+    share = 100.0 * frame / results.ns("BM_SystemDirect")
+    return "\n".join([
+        "## An operation against `system` on the same command line",
+        "",
+        "`zor_sys_start` through the shell, the stand-in `sudo` and `zor-sys`, beside `system`",
+        "running the very command line it composes; 5 repetitions.",
+        "",
+        table(PAIR_HEADER, rows),
+        "",
+        f"The library's own work without the command (compose, escape, outcome line) is "
+        f"{fmt_ns(frame)}, {share:.3f} % of the command.",
+    ])
+
+
+def relay_section(results):
+    run = "BM_FacilityBesideBareRelay"
+    get = lambda counter: results.counter(run, counter)
+    rows = [
+        ["median", fmt_ns(get("facility_median_ns")), fmt_ns(get("bare_median_ns")),
+         f"{get('median_ratio'):.3f}"],
+        ["99th percentile", fmt_ns(get("facility_p99_ns")), fmt_ns(get("bare_p99_ns")),
+         f"{get('p99_ratio'):.3f}"],
+    ]
+    return "\n".join([
+        "## Signal to callback against a bare semaphore relay",
+        "",
+        "Time from the signal handler to the start of the callback on the relay thread,",
+        "monotonic clock; 20,000 round trips per repetition with the facility and a bare",
+        "relay (handler posts a semaphore, a thread waits on it) alternating; the median of",
+        "5 repetitions of each figure.",
+        "",
+        table(["latency", "facility", "bare relay", "ratio"], rows),
+    ])
+
+
+def listing_section(results):
+    rows = []
+    sizes = (1000, 10000, 100000)
+    for size in sizes:
+        own = results.ns(f"BM_ContainerList/{size}") / size
+        base = results.ns(f"BM_PlainPipeRead/{size}") / size
+        rows.append([f"{size:,}", f"{own:,.0f} ns", f"{base:,.0f} ns", f"{own / base:.2f}",
+                     f"{own - base:,.0f} ns"])
+    marginal = []
+    costs = []
+    for low, high in ((sizes[0], sizes[1]), (sizes[1], sizes[2])):
+        own = (results.ns(f"BM_ContainerList/{high}") -
+               results.ns(f"BM_ContainerList/{low}")) / (high - low)
+        costs.append(own)
+        marginal.append(f"{own:,.0f} ns from {low:,} to {high:,} lines")
+    # A quarter more is within what the machine's noise moves these figures.
+    growth = ("the cost per line does not grow with the list" if costs[1] <= 1.25 * costs[0]
+              else f"the cost per line grows {costs[1] / costs[0]:.2f} times with the list")
+    return "\n".join([
+        "## Listings per line against a bare pipe read",
+        "",
+        "`zor_sys_get_container_list` and its release on tool outputs of 1,000 to 100,000",
+        "lines, beside a loop that only reads the same command's pipe with `fgets`; both pay",
+        "for the same shell and tools. Medians of 5 repetitions, divided by the line count.",
+        "",
+        table(["lines", "listing per line", "pipe read per line", "ratio",
+               "difference per line"], rows),
+        "",
+        "One more line of the listing costs " + "; ".join(marginal) + ": " + growth + ".",
+    ])
+
+
+def pid_list_section(results):
+    rows = pair_rows(results, [
+        ("`zor_app_get_registered_pid_list`, through the tools", "BM_ZorAppThroughTools",
+         "bare popen/fgets/sscanf loop", "BM_BareThroughTools"),
+        ("`zor_app_get_registered_pid_list`, output served in process", "BM_ZorAppInProcess",
+         "bare loop, in process", "BM_BareInProcess"),
+    ])
+    return "\n".join([
+        "## Registered-pid list against a bare parsing loop",
+        "",
+        "500 pid lines; 5 repetitions.",
+        "",
+        table(PAIR_HEADER, rows),
+    ])
+
+
+def escape_section(results):
+    rows = pair_rows(results, [
+        ("escaping 1,023 characters, no metacharacter", "BM_EscapeCommand/plain_1023",
+         "copying them", "BM_CopyCommand/plain_1023"),
+        ("escaping 772 characters to 1,022, a third escaped", "BM_EscapeCommand/meta_772",
+         "copying them", "BM_CopyCommand/meta_772"),
+    ])
+    per_char = results.ns("BM_EscapeCommand/plain_1023") / 1023
+    return "\n".join([
+        "## Escaping a command of 1,023 characters",
+        "",
+        "The escaping of the longest command the length rule lets run, beside a plain copy",
+        "(`strlen` and `memcpy`) of the same bytes into a buffer of the same size; 9",
+        "repetitions.",
+        "",
+        table(PAIR_HEADER, rows),
+        "",
+        f"That is {per_char:.2f} ns per character, against milliseconds for starting the tool.",
+    ])
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--results", type=pathlib.Path, required=True)
+    parser.add_argument("--kind", default="unnamed")
+    parser.add_argument("--load-before", default="unknown")
+    parser.add_argument("--load-after", default="unknown")
+    args = parser.parse_args()
+
+    log = load(args.results, "kestal_log_bench")
+    sections = [
+        "\n".join([
+            "# Benchmarks",
+            "",
+            "Written by `scripts/bench-report.sh` from the Google Benchmark programs under",
+            "`bench/`. Each figure is a median, beside the baseline measured in the same run,",
+            "with the ratio of the two (below 1: faster than the baseline) and the coefficient",
+            "of variation (cv) of the repetitions. The machines are shared and noisy:",
+            "differences within a few cv are noise.",
+        ]),
+        machine_section(args, log.context),
+        log_section(log),
+        operation_section(load(args.results, "zorsys_bench")),
+        relay_section(load(args.results, "termination_relay_bench")),
+        listing_section(load(args.results, "zorsys_listing_bench")),
+        pid_list_section(load(args.results, "zorapp_bench")),
+        escape_section(load(args.results, "zorsys_escape_bench")),
+    ]
+    print("\n\n".join(sections))
+
+
+if __name__ == "__main__":
+    main()
