@@ -1,12 +1,13 @@
 // Listings: reading every line of a tool's output into a list that the caller owns.
 #include "name_list.hpp"
 
+#include <cstdio>
 #include <cstring>
 
 namespace ZOR_FRAME_NAMESPACE::frame {
 
-OutputLines::OutputLines(Pipe &pipe, const char *header_marker) noexcept
-    : pipe_(pipe),
+OutputLines::OutputLines(std::FILE *stream, const char *header_marker) noexcept
+    : stream_(stream),
       header_marker_(header_marker),
       header_skipped_(header_marker == nullptr),
       in_cut_line_(false),
@@ -14,7 +15,8 @@ OutputLines::OutputLines(Pipe &pipe, const char *header_marker) noexcept
 
 bool OutputLines::next_piece(OutputLine &line) noexcept {
     for (;;) {
-        if (!pipe_.read_line(buffer_)) {
+        if (stream_ == nullptr ||
+            std::fgets(buffer_, static_cast<int>(sizeof buffer_), stream_) == nullptr) {
             return false;
         }
         std::size_t length = std::strlen(buffer_);
@@ -77,6 +79,20 @@ Field whole_line(const OutputLine &line) noexcept {
     return {line.text, line.length};
 }
 
+int read_names(std::FILE *stream, const NameListRules &rules, char ***list) noexcept {
+    const FieldRule entry_of = rules.entry != nullptr ? rules.entry : whole_line;
+    OutputLines lines(stream, rules.header_marker);
+    NameList names;
+    for (OutputLine line{}; lines.next(line);) {
+        const Field entry = entry_of(line);
+        if (entry.text != nullptr && !add_name(names, entry.text, entry.length)) {
+            return kMissing;  // the entries are freed on the way out
+        }
+    }
+    *list = names.release();
+    return 0;
+}
+
 int read_name_list(const Command &command, const NameListRules &rules, char ***list) noexcept {
     if (list == nullptr) {
         return kMissing;
@@ -85,18 +101,13 @@ int read_name_list(const Command &command, const NameListRules &rules, char ***l
     if (!pipe.is_open()) {
         return pipe.result().code;
     }
-    const FieldRule entry_of = rules.entry != nullptr ? rules.entry : whole_line;
-    OutputLines lines(pipe, rules.header_marker);
-    NameList names;
-    for (OutputLine line{}; lines.next(line);) {
-        const Field entry = entry_of(line);
-        if (entry.text != nullptr && !add_name(names, entry.text, entry.length)) {
-            return kMissing;  // the pipe closes and the entries are freed on the way out
-        }
+    // On failure the pipe closes on the way out.
+    const int read = read_names(pipe.stream(), rules, list);
+    if (read != 0) {
+        return read;
     }
     // The tool's exit status says nothing about the list: what it printed is the list.
     pipe.close();
-    *list = names.release();
     return 0;
 }
 

@@ -13,6 +13,7 @@
 #include "command_frame.hpp"
 
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -26,13 +27,15 @@ struct OutputLine {
     bool continues_cut_line;  // a later piece of a line longer than kMaxLength characters
 };
 
-// Reads the output of an open pipe line by line, after skipping its header: with a marker,
+// Reads a tool's output stream line by line, after skipping its header: with a marker,
 // every line up to and including the first line that holds the marker (all the pieces of
 // that line, when it was cut) is a header; without a marker (nullptr) there is none. When no
 // line holds the marker, the whole output is header.
 class OutputLines {
 public:
-    OutputLines(Pipe &pipe, const char *header_marker) noexcept;
+    // stream is a pipe's output (Pipe::stream) or any stream opened for reading; null reads
+    // as empty output. The caller keeps and closes it.
+    OutputLines(std::FILE *stream, const char *header_marker) noexcept;
     OutputLines(const OutputLines &) = delete;
     OutputLines &operator=(const OutputLines &) = delete;
 
@@ -40,11 +43,11 @@ public:
     bool next(OutputLine &line) noexcept;
 
 private:
-    // The next piece as the pipe gives it; false at the end of the output.
+    // The next piece as the stream gives it; false at the end of the output.
     bool next_piece(OutputLine &line) noexcept;
     bool skip_header() noexcept;
 
-    Pipe &pipe_;
+    std::FILE *stream_;
     const char *header_marker_;
     bool header_skipped_;
     bool in_cut_line_;  // the last piece read did not end its line
@@ -154,6 +157,11 @@ struct NameListRules {
     const char *header_marker;  // see OutputLines; nullptr for output without a header
     FieldRule entry;            // what of each line becomes its entry
 };
+
+// Makes one name entry of every line of stream after the header. Stores the array (null
+// when no line gave an entry) in *list and returns 0; kMissing, with *list as it was, when
+// memory runs out (the entries read so far are freed). The caller keeps and closes stream.
+int read_names(std::FILE *stream, const NameListRules &rules, char ***list) noexcept;
 
 // Runs the command through a pipe and makes one name entry of every line after the header.
 // On success stores the array (null when no line gave an entry) in *list and returns 0; the
