@@ -13,37 +13,57 @@ OutputLines::OutputLines(std::FILE *stream, const char *header_marker) noexcept
       in_cut_line_(false),
       buffer_{} {}
 
+bool OutputLines::read_piece(Piece &piece) noexcept {
+    // fgets leaves the buffer after its terminator as it was. Filled with newlines first, the
+    // last NUL in the buffer is then where the piece ends, also when the output holds NUL
+    // bytes of its own, at which the text of the piece ends.
+    std::memset(buffer_, '\n', sizeof buffer_);
+    if (stream_ == nullptr ||
+        std::fgets(buffer_, static_cast<int>(sizeof buffer_), stream_) == nullptr) {
+        return false;
+    }
+    std::size_t length = std::strlen(buffer_);
+    std::size_t read = length;
+    if (length < kMaxLength && (length == 0 || buffer_[length - 1] != '\n')) {
+        // The output ended, or the piece holds a NUL byte.
+        read = static_cast<std::size_t>(
+            static_cast<const char *>(memrchr(buffer_, '\0', sizeof buffer_)) - buffer_);
+    }
+    const bool ends_line = read > 0 && buffer_[read - 1] == '\n';
+    if (ends_line && length == read) {
+        --length;
+        buffer_[length] = '\0';
+    }
+    piece.continues = in_cut_line_;
+    piece.ends_line = ends_line;
+    piece.newline_alone = ends_line && read == 1;
+    piece.length = length;
+    // A piece without its newline is either cut at kMaxLength characters or the last line
+    // of output; in both cases the next piece, if any, continues it.
+    in_cut_line_ = !ends_line;
+    return true;
+}
+
 bool OutputLines::next_piece(OutputLine &line) noexcept {
-    for (;;) {
-        if (stream_ == nullptr ||
-            std::fgets(buffer_, static_cast<int>(sizeof buffer_), stream_) == nullptr) {
-            return false;
-        }
-        std::size_t length = std::strlen(buffer_);
-        const bool continues = in_cut_line_;
-        const bool ends_line = length > 0 && buffer_[length - 1] == '\n';
-        if (ends_line) {
-            --length;
-            buffer_[length] = '\0';
-        }
-        // A piece without its newline is either cut at kMaxLength characters or the last
-        // line of output; in both cases the next piece, if any, continues it.
-        in_cut_line_ = !ends_line;
-        if (continues && ends_line && length == 0) {
+    Piece piece{};
+    while (read_piece(piece)) {
+        if (piece.continues && piece.newline_alone) {
             continue;  // the newline of a cut line, read alone
         }
-        line = OutputLine{buffer_, length, continues};
+        line = OutputLine{buffer_, piece.length, piece.continues};
         return true;
     }
+    return false;
 }
 
 bool OutputLines::skip_header() noexcept {
-    OutputLine line{};
+    Piece piece{};
     bool marker_seen = false;
-    while (next_piece(line)) {
-        marker_seen = marker_seen || std::strstr(line.text, header_marker_) != nullptr;
-        // The header ends with the line that holds the marker, all of its pieces included.
-        if (marker_seen && !in_cut_line_) {
+    while (read_piece(piece)) {
+        marker_seen = marker_seen || std::strstr(buffer_, header_marker_) != nullptr;
+        // The header ends with the line that holds the marker, all of its pieces included:
+        // with the piece that holds its newline, which may be a piece of its own.
+        if (marker_seen && piece.ends_line) {
             return true;
         }
     }

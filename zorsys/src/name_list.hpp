@@ -5,7 +5,8 @@
 //
 // A line loses only its trailing newline. A line longer than kMaxLength characters arrives
 // in pieces of at most kMaxLength characters; every piece is one line of its own and keeps
-// all its characters, and the newline that ends such a cut line, read alone, is no line.
+// all its characters, and the newline that ends such a cut line, read alone, is no line. A
+// NUL byte in the output ends the text of its piece, not the line.
 //
 // Compiled into each client library beside the command frame, in the same namespace.
 #pragma once
@@ -43,7 +44,17 @@ public:
     bool next(OutputLine &line) noexcept;
 
 private:
+    // What one read of the stream gave; the text is in buffer_.
+    struct Piece {
+        std::size_t length;  // of the text, which ends at the newline or at a NUL byte
+        bool continues;      // a later piece of a cut line
+        bool ends_line;      // the piece held its line's newline
+        bool newline_alone;  // the piece was nothing but that newline
+    };
+
     // The next piece as the stream gives it; false at the end of the output.
+    bool read_piece(Piece &piece) noexcept;
+    // The next piece that is a line: the newline of a cut line, read alone, is none.
     bool next_piece(OutputLine &line) noexcept;
     bool skip_header() noexcept;
 
