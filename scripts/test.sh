@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: formatting, the warning-free g++ build with its full suite and
 # static analysis, and the suite again built by clang under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and under ThreadSanitizer.
+# UndefinedBehaviorSanitizer, and under ThreadSanitizer, then a short run of every fuzz target.
 #
 #   scripts/test.sh            everything
 #   scripts/test.sh --quick    the plain build and its suite only
@@ -49,4 +49,10 @@ if [ "$quick" -eq 0 ]; then
     step "build and test under ThreadSanitizer"
     TSAN_OPTIONS=die_after_fork=0:halt_on_error=1:second_deadlock_stack=1 \
         run_suite build-tsan -DKESTAL_SANITIZE=thread -DKESTAL_BUILD_BENCHMARKS=OFF
+fi
+
+if [ "$quick" -eq 0 ]; then
+    # A bounded run from the seed corpora; scripts/fuzz.sh 600 fuzzes for longer.
+    step "fuzzing (libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer)"
+    scripts/fuzz.sh 20
 fi

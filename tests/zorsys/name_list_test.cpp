@@ -92,20 +92,25 @@ const std::string k1500 = std::string(1023, 'b') + std::string(477, 'c');
 
 INSTANTIATE_TEST_SUITE_P(
     Outputs, Lines,
-    ::testing::Values(LineCase{"Nothing", "", {}}, LineCase{"One", "web\n", {"web"}},
-                      LineCase{"ThreeInOrder", "web\ndb\ncache\n", {"web", "db", "cache"}},
-                      LineCase{"LastLineWithoutNewlineKeepsAll", "web\nabcde", {"web", "abcde"}},
-                      LineCase{"EmptyLinesAreEntries", "\na\n\n", {"", "a", ""}},
-                      LineCase{"OnlyTheNewlineGoes", " a b\t\r\n", {" a b\t\r"}},
-                      LineCase{"CutLineKeepsEveryPiece",
-                               k1500 + "\nnext\n",
-                               {k1500.substr(0, 1023), k1500.substr(1023), "next"}},
-                      LineCase{
-                          "ExactlyAPieceAddsNoEmptyEntry", k1023 + "\nnext\n", {k1023, "next"}},
-                      LineCase{"ExactlyAPieceAtTheEnd", k1023 + "\n", {k1023}},
-                      LineCase{"ExactlyAPieceWithoutNewline", k1023, {k1023}},
-                      LineCase{"EmptyLineAfterAPieceStays", k1023 + "\n\n", {k1023, ""}},
-                      LineCase{"TwoFullPieces", k1023 + k1023 + "\nz\n", {k1023, k1023, "z"}}),
+    ::testing::Values(
+        LineCase{"Nothing", "", {}}, LineCase{"One", "web\n", {"web"}},
+        LineCase{"ThreeInOrder", "web\ndb\ncache\n", {"web", "db", "cache"}},
+        LineCase{"LastLineWithoutNewlineKeepsAll", "web\nabcde", {"web", "abcde"}},
+        LineCase{"EmptyLinesAreEntries", "\na\n\n", {"", "a", ""}},
+        LineCase{"OnlyTheNewlineGoes", " a b\t\r\n", {" a b\t\r"}},
+        LineCase{"CutLineKeepsEveryPiece",
+                 k1500 + "\nnext\n",
+                 {k1500.substr(0, 1023), k1500.substr(1023), "next"}},
+        LineCase{"ExactlyAPieceAddsNoEmptyEntry", k1023 + "\nnext\n", {k1023, "next"}},
+        LineCase{"ExactlyAPieceAtTheEnd", k1023 + "\n", {k1023}},
+        LineCase{"ExactlyAPieceWithoutNewline", k1023, {k1023}},
+        LineCase{"EmptyLineAfterAPieceStays", k1023 + "\n\n", {k1023, ""}},
+        LineCase{"TwoFullPieces", k1023 + k1023 + "\nz\n", {k1023, k1023, "z"}},
+        LineCase{"NulByteEndsTheTextNotTheLine", std::string("a\0b\n\nc\n", 7), {"a", "", "c"}},
+        LineCase{"NulByteAtTheStartOfALine", std::string("\0\n\nx", 4), {"", "", "x"}},
+        LineCase{"NulByteInACutLine",
+                 std::string(1000, 'a') + std::string(1, '\0') + std::string(100, 'b') + "\n\n",
+                 {std::string(1000, 'a'), std::string(78, 'b'), ""}}),
     [](const ::testing::TestParamInfo<LineCase> &tested) { return tested.param.name; });
 
 TEST_F(NameList, CutLinesLoseNoCharacter) {
@@ -151,7 +156,12 @@ INSTANTIATE_TEST_SUITE_P(
                    "ID" + std::string(1500, 'h') + "\n1 s1\n",
                    {"s1"}},
         HeaderCase{"RowsWithoutSecondWordGiveNoEntry", "ID\n\nlone\n  a  b  c\n", {"b"}},
-        HeaderCase{"HeaderAtTheEndOnly", "x\nID", {}}),
+        HeaderCase{"HeaderAtTheEndOnly", "x\nID", {}},
+        HeaderCase{"HeaderOfExactlyAPieceEndsAtItsNewline",
+                   std::string(1021, 'h') + "ID\n1 s1\n2 s2\n",
+                   {"s1", "s2"}},
+        HeaderCase{"HeaderOfTwoFullPieces", "ID" + std::string(2044, 'h') + "\n1 s1\n", {"s1"}},
+        HeaderCase{"NulByteInTheHeaderLine", std::string("ID\0x\n1 s1\n", 10), {"s1"}}),
     [](const ::testing::TestParamInfo<HeaderCase> &tested) { return tested.param.name; });
 
 TEST_F(NameList, EachEntryHasABlockOf1024Bytes) {

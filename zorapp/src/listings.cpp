@@ -6,8 +6,7 @@
 #include "arguments.hpp"
 #include "command_frame.hpp"
 #include "name_list.hpp"
-
-#include <cstdint>
+#include "snapshot_table.hpp"
 
 namespace zorapp {
 
@@ -19,17 +18,14 @@ constexpr char kContainerList[] = "sudo zor-app list";
 constexpr char kBaseList[] = "sudo zor-app list --base";
 constexpr char kSnapshotListPrefix[] = "sudo zor-app list --snapshot -n ";
 
-// A container of this type prints its snapshots as a table under a header.
-constexpr std::int32_t kTableType = 1;
-// The header of the table ends with the line that holds this marker.
-constexpr char kTableHeaderMarker[] = "TAG";
-
 bool is_blank(char c) noexcept {
     return c == ' ' || c == '\t';
 }
 
-// The first field of a table line, with the blanks before it: the line up to the first space
-// or tab after its first field. A line of nothing but blanks has no field and stays whole.
+constexpr frame::NameListRules kPlainLines{nullptr, frame::whole_line};
+
+}  // namespace
+
 frame::Field first_field(const frame::OutputLine &line) noexcept {
     const char *at = line.text;
     while (is_blank(*at)) {
@@ -43,11 +39,6 @@ frame::Field first_field(const frame::OutputLine &line) noexcept {
     }
     return {line.text, static_cast<std::size_t>(at - line.text)};
 }
-
-constexpr frame::NameListRules kPlainLines{nullptr, frame::whole_line};
-constexpr frame::NameListRules kTable{kTableHeaderMarker, first_field};
-
-}  // namespace
 
 }  // namespace zorapp
 
@@ -68,7 +59,7 @@ int zor_app_get_snapshot_list(zor_app_handle *handle, char ***list) noexcept {
     frame::Command command(kSnapshotListPrefix);
     command.add(text(name_of(handle)));
     const bool table = handle != nullptr && handle->type == kTableType;
-    return frame::read_name_list(command, table ? kTable : kPlainLines, list);
+    return frame::read_name_list(command, table ? kSnapshotTable : kPlainLines, list);
 }
 
 int zor_app_get_checkpoint_list(zor_app_handle * /*handle*/, char *** /*list*/) noexcept {

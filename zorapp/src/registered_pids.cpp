@@ -5,6 +5,7 @@
 #include "arguments.hpp"
 #include "command_frame.hpp"
 #include "name_list.hpp"
+#include "registered_pids.hpp"
 
 #include <cstdint>
 #include <cstdlib>
@@ -42,6 +43,20 @@ bool read_pair(const char *line, zor_app_pid_pair &pair) noexcept {
 
 }  // namespace
 
+int read_registered_pids(std::FILE *stream, zor_app_pid_pair ***list) noexcept {
+    frame::OutputLines lines(stream, nullptr);
+    PairList pairs;
+    for (frame::OutputLine line{}; lines.next(line);) {
+        zor_app_pid_pair pair{};
+        // A line that is no pair (a header, say) adds nothing.
+        if (read_pair(line.text, pair) && !pairs.add_copy(pair)) {
+            return frame::kMissing;  // the pairs are freed on the way out
+        }
+    }
+    *list = pairs.release();
+    return 0;
+}
+
 }  // namespace zorapp
 
 extern "C" {
@@ -57,18 +72,13 @@ int zor_app_get_registered_pid_list(zor_app_handle *handle, zor_app_pid_pair ***
     if (!pipe.is_open()) {
         return pipe.result().code;
     }
-    frame::OutputLines lines(pipe, nullptr);
-    PairList pairs;
-    for (frame::OutputLine line{}; lines.next(line);) {
-        zor_app_pid_pair pair{};
-        // A line that is no pair (a header, say) adds nothing.
-        if (read_pair(line.text, pair) && !pairs.add_copy(pair)) {
-            return frame::kMissing;  // the pipe closes and the pairs are freed on the way out
-        }
+    // On failure the pipe closes on the way out.
+    const int read = read_registered_pids(pipe.stream(), list);
+    if (read != 0) {
+        return read;
     }
     // The tool's exit status says nothing about the list: what it printed is the list.
     pipe.close();
-    *list = pairs.release();
     return 0;
 }
 

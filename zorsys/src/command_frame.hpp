@@ -134,6 +134,8 @@ public:
     ~Pipe();
 
     bool is_open() const noexcept { return stream_ != nullptr; }
+    // The command's output stream while the pipe is open, else null. The pipe keeps it.
+    std::FILE *stream() const noexcept { return stream_; }
     // Before close: the refusal or start failure, or {0, false} while the pipe is open.
     Result result() const noexcept { return {code_, refused_}; }
 

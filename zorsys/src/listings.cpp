@@ -4,10 +4,9 @@
 
 #include "command_frame.hpp"
 #include "handle_name.hpp"
+#include "listing_table.hpp"
 #include "name_list.hpp"
 #include "outcome_line.hpp"
-
-#include <cstdint>
 
 namespace zorsys {
 
@@ -16,9 +15,6 @@ namespace {
 using frame::required;
 using frame::text;
 using Name = const char *;
-
-// A handle of this type lists its snapshots and checkpoints as a table.
-constexpr std::int32_t kTableType = 100;
 
 constexpr char kContainerListCommand[] = "sudo zor-sys list";
 constexpr char kBaseListCommand[] = "sudo zor-sys list --base";
@@ -30,9 +26,22 @@ constexpr frame::Operation<Name> kRemoveBase{
     "sudo zor-sys remove --base ", "ZOR-SYS-LIB: remove: Removed base image '%s'.",
     "ZOR-SYS-LIB: remove: Failed to remove base image '%s'. (ErrNo=%d)"};
 
-// The second field of a table row: fields are split at runs of blanks (a tab belongs to its
-// field) and leading blanks are skipped. A row without a second field is not a row of the
-// table (an empty line, a lone word), so it gives no entry.
+constexpr frame::NameListRules kEveryLine{nullptr, frame::whole_line};
+
+int list_of(const char *command_text, char ***list) noexcept {
+    const frame::Command command(command_text);
+    return frame::read_name_list(command, kEveryLine, list);
+}
+
+int list_of_container(const char *prefix, const zor_sys_handle *handle, char ***list) noexcept {
+    frame::Command command(prefix);
+    command.add(required(list)).add(text(name_of(handle)));
+    const bool table = handle != nullptr && handle->type == kTableType;
+    return frame::read_name_list(command, table ? kTableListing : kEveryLine, list);
+}
+
+}  // namespace
+
 frame::Field second_field(const frame::OutputLine &line) noexcept {
     const char *at = line.text;
     while (*at == ' ') {
@@ -53,23 +62,6 @@ frame::Field second_field(const frame::OutputLine &line) noexcept {
     }
     return {at, length};
 }
-
-constexpr frame::NameListRules kEveryLine{nullptr, frame::whole_line};
-constexpr frame::NameListRules kTable{"ID", second_field};
-
-int list_of(const char *command_text, char ***list) noexcept {
-    const frame::Command command(command_text);
-    return frame::read_name_list(command, kEveryLine, list);
-}
-
-int list_of_container(const char *prefix, const zor_sys_handle *handle, char ***list) noexcept {
-    frame::Command command(prefix);
-    command.add(required(list)).add(text(name_of(handle)));
-    const bool table = handle != nullptr && handle->type == kTableType;
-    return frame::read_name_list(command, table ? kTable : kEveryLine, list);
-}
-
-}  // namespace
 
 }  // namespace zorsys
 

@@ -5,7 +5,8 @@
 //
 // A line loses only its trailing newline. A line longer than kMaxLength characters arrives
 // in pieces of at most kMaxLength characters; every piece is one line of its own and keeps
-// all its characters, and the newline that ends such a cut line, read alone, is no line.
+// all its characters, and the newline that ends such a cut line, read alone, is no line. A
+// NUL byte in the output ends the text of its piece, not the line.
 //
 // Compiled into each client library beside the command frame, in the same namespace.
 #pragma once
@@ -13,6 +14,7 @@
 #include "command_frame.hpp"
 
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -26,13 +28,15 @@ struct OutputLine {
     bool continues_cut_line;  // a later piece of a line longer than kMaxLength characters
 };
 
-// Reads the output of an open pipe line by line, after skipping its header: with a marker,
+// Reads a tool's output stream line by line, after skipping its header: with a marker,
 // every line up to and including the first line that holds the marker (all the pieces of
 // that line, when it was cut) is a header; without a marker (nullptr) there is none. When no
 // line holds the marker, the whole output is header.
 class OutputLines {
 public:
-    OutputLines(Pipe &pipe, const char *header_marker) noexcept;
+    // stream is a pipe's output (Pipe::stream) or any stream opened for reading; null reads
+    // as empty output. The caller keeps and closes it.
+    OutputLines(std::FILE *stream, const char *header_marker) noexcept;
     OutputLines(const OutputLines &) = delete;
     OutputLines &operator=(const OutputLines &) = delete;
 
@@ -40,11 +44,21 @@ public:
     bool next(OutputLine &line) noexcept;
 
 private:
-    // The next piece as the pipe gives it; false at the end of the output.
+    // What one read of the stream gave; the text is in buffer_.
+    struct Piece {
+        std::size_t length;  // of the text, which ends at the newline or at a NUL byte
+        bool continues;      // a later piece of a cut line
+        bool ends_line;      // the piece held its line's newline
+        bool newline_alone;  // the piece was nothing but that newline
+    };
+
+    // The next piece as the stream gives it; false at the end of the output.
+    bool read_piece(Piece &piece) noexcept;
+    // The next piece that is a line: the newline of a cut line, read alone, is none.
     bool next_piece(OutputLine &line) noexcept;
     bool skip_header() noexcept;
 
-    Pipe &pipe_;
+    std::FILE *stream_;
     const char *header_marker_;
     bool header_skipped_;
     bool in_cut_line_;  // the last piece read did not end its line
@@ -154,6 +168,11 @@ struct NameListRules {
     const char *header_marker;  // see OutputLines; nullptr for output without a header
     FieldRule entry;            // what of each line becomes its entry
 };
+
+// Makes one name entry of every line of stream after the header. Stores the array (null
+// when no line gave an entry) in *list and returns 0; kMissing, with *list as it was, when
+// memory runs out (the entries read so far are freed). The caller keeps and closes stream.
+int read_names(std::FILE *stream, const NameListRules &rules, char ***list) noexcept;
 
 // Runs the command through a pipe and makes one name entry of every line after the header.
 // On success stores the array (null when no line gave an entry) in *list and returns 0; the

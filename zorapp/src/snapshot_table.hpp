@@ -1,0 +1,21 @@
+// How the snapshot listing reads the tool's output for a handle of the table type: the rows
+// of a table under a header line.
+#pragma once
+
+#include "name_list.hpp"
+
+#include <cstdint>
+
+namespace zorapp {
+
+// A container of this type prints its snapshots as a table under a header.
+constexpr std::int32_t kTableType = 1;
+
+// The first field of a table line, with the blanks before it: the line up to the first space
+// or tab after its first field. A line of nothing but blanks has no field and stays whole.
+frame::Field first_field(const frame::OutputLine &line) noexcept;
+
+// The header ends with the first line that holds "TAG"; each row gives its first field.
+constexpr frame::NameListRules kSnapshotTable{"TAG", first_field};
+
+}  // namespace zorapp
