@@ -97,9 +97,10 @@ void write_repeated(const std::string &out, long repeat) {
     }
 }
 
-// Tells the test which process to kill, then waits for it; gives up after the limit.
+// Tells the test which process to kill (and which process started it), then waits for it;
+// gives up after the limit.
 void hang(const std::string &pid_file) {
-    { std::ofstream(pid_file + ".part") << getpid() << '\n'; }
+    { std::ofstream(pid_file + ".part") << getpid() << ' ' << getppid() << '\n'; }
     // Renamed into place, so the test never reads a half-written number.
     std::rename((pid_file + ".part").c_str(), pid_file.c_str());
     for (int second = 0; second < kHangLimitSeconds; ++second) {

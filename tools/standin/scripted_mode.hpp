@@ -7,10 +7,10 @@
 // err=TEXT (printed on standard output and standard error), out-file=PATH (a file whose
 // contents are printed after out), repeat=N (out printed N times, 0 for endlessly until the
 // reader goes away: the tool then dies of SIGPIPE), hang=PATH (after printing, write the
-// process number to PATH and wait until killed; after kHangLimitSeconds the stand-in gives
-// up and exits with kHangGaveUp, so a failed test leaves no process behind). The longest
-// matching verb wins; among lines with the same
-// verb the last one does. An invocation that no line answers succeeds and prints nothing.
+// process number and its parent's to PATH and wait until killed; after kHangLimitSeconds the
+// stand-in gives up and exits with kHangGaveUp, so a failed test leaves no process behind). The
+// longest matching verb wins; among lines with the same verb the last one does. An invocation that
+// no line answers succeeds and prints nothing.
 #pragma once
 
 #include "invocation.hpp"
