@@ -257,6 +257,9 @@ TEST_F(Faults, ShellKilledWhileItsToolHangs) {
         kill(tool, SIGKILL);  // orphaned by its shell
     }
     ASSERT_TRUE(started);
+    std::printf("[ shell ] %s\n", separate_shell
+                                      ? "the shell waited for the tool and was killed"
+                                      : "the shell had become the tool, which was killed");
     // A shell ended by a signal maps like a tool that was: the command did not succeed.
     EXPECT_EQ(observed.code, -(kSignalBase + SIGTERM)) << operation.name;
 }

@@ -26,7 +26,7 @@ struct Answer {
     std::string err;
     std::string out_file;
     long repeat = 1;        // times out is printed; 0: endlessly
-    std::string hang_file;  // where the pid goes before the stand-in waits to be killed
+    std::string hang_file{};  // where the pids go before the stand-in waits to be killed
 };
 
 constexpr int kHangLimitSeconds = 60;
