@@ -25,7 +25,7 @@ struct Answer {
     std::string out;
     std::string err;
     std::string out_file;
-    long repeat = 1;        // times out is printed; 0: endlessly
+    long repeat = 1;          // times out is printed; 0: endlessly
     std::string hang_file{};  // where the pids go before the stand-in waits to be killed
 };
 
