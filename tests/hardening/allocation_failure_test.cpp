@@ -235,8 +235,10 @@ TEST_F(AllocationFailure, EndlessListingRunsIntoTheCeiling) {
     constexpr std::size_t kCeiling = std::size_t{8} << 20;
     {
         // Without the failing allocator in charge the tool's output would fill the memory.
+        // Called through a volatile pointer, so the compiler cannot leave the call out.
+        void *(*volatile allocate)(std::size_t) = std::malloc;
         FailingAllocations probe(1);
-        void *block = std::malloc(16);
+        void *block = allocate(16);
         probe.stop();
         const bool refused = block == nullptr;
         std::free(block);
