@@ -32,6 +32,18 @@ Answer killed_by(int signal) {
     return answer;
 }
 
+Answer repeats(std::string out, long count, int status) {
+    Answer answer = prints(std::move(out), status);
+    answer.repeat = count;
+    return answer;
+}
+
+Answer hangs(std::string pid_file) {
+    Answer answer;
+    answer.hang_file = std::move(pid_file);
+    return answer;
+}
+
 std::string Session::tools_directory() {
     return STANDIN_TOOLS_DIRECTORY;
 }

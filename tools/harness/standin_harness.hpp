@@ -17,6 +17,10 @@ namespace standin {
 Answer exits(int status);
 Answer prints(std::string out, int status = 0);
 Answer killed_by(int signal);
+// Prints out count times (0: endlessly, until the reader goes away), then exits with status.
+Answer repeats(std::string out, long count, int status = 0);
+// Writes its process number to pid_file and waits until it is killed.
+Answer hangs(std::string pid_file);
 
 class Session {
 public:

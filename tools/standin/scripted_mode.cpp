@@ -47,6 +47,10 @@ bool parse_entry(const std::string &line, ScriptEntry &entry) {
             entry.answer.err = decode(field.substr(4));
         } else if (starts_with(field, "out-file=")) {
             entry.answer.out_file = decode(field.substr(9));
+        } else if (starts_with(field, "repeat=")) {
+            entry.answer.repeat = std::strtol(field.c_str() + 7, nullptr, 10);
+        } else if (starts_with(field, "hang=")) {
+            entry.answer.hang_file = decode(field.substr(5));
         }
     }
     return true;
@@ -66,14 +70,41 @@ std::vector<std::string> verbs_of(const Invocation &invocation) {
     return verbs;
 }
 
-void write_all(int fd, const std::string &text) {
+bool write_all(int fd, const std::string &text) {
     std::size_t done = 0;
     while (done < text.size()) {
         const ssize_t written = write(fd, text.data() + done, text.size() - done);
         if (written <= 0) {
-            return;
+            return false;
         }
         done += static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// Prints out repeat times, or endlessly for 0. A real tool whose reader goes away dies of
+// SIGPIPE, whatever the disposition its parent left it.
+void write_repeated(const std::string &out, long repeat) {
+    if (repeat == 1 || out.empty()) {
+        write_all(STDOUT_FILENO, out);
+        return;
+    }
+    std::signal(SIGPIPE, SIG_DFL);
+    for (long done = 0; repeat == 0 || done < repeat; ++done) {
+        if (!write_all(STDOUT_FILENO, out)) {
+            return;
+        }
+    }
+}
+
+// Tells the test which process to kill (and which process started it), then waits for it;
+// gives up after the limit.
+void hang(const std::string &pid_file) {
+    { std::ofstream(pid_file + ".part") << getpid() << ' ' << getppid() << '\n'; }
+    // Renamed into place, so the test never reads a half-written number.
+    std::rename((pid_file + ".part").c_str(), pid_file.c_str());
+    for (int second = 0; second < kHangLimitSeconds; ++second) {
+        sleep(1);
     }
 }
 
@@ -109,6 +140,12 @@ std::string script_line(const std::string &program, const std::string &verb, con
     if (!answer.out_file.empty()) {
         line += " out-file=" + encode(answer.out_file);
     }
+    if (answer.repeat != 1) {
+        line += " repeat=" + std::to_string(answer.repeat);
+    }
+    if (!answer.hang_file.empty()) {
+        line += " hang=" + encode(answer.hang_file);
+    }
     return line;
 }
 
@@ -141,11 +178,15 @@ int answer_scripted(const Invocation &invocation, const char *script_path) {
         }
     }
 
-    write_all(STDOUT_FILENO, answer.out);
+    write_repeated(answer.out, answer.repeat);
     if (!answer.out_file.empty()) {
         copy_to_stdout(answer.out_file);
     }
     write_all(STDERR_FILENO, answer.err);
+    if (!answer.hang_file.empty()) {
+        hang(answer.hang_file);
+        return kHangGaveUp;
+    }
     if (answer.signal != 0) {
         std::signal(answer.signal, SIG_DFL);
         std::raise(answer.signal);

@@ -5,8 +5,12 @@
 // argument and a following "--" option ("list --base"), or "*" for any invocation. Fields:
 // exit=N (exit status, default 0), signal=N (end by that signal instead), out=TEXT and
 // err=TEXT (printed on standard output and standard error), out-file=PATH (a file whose
-// contents are printed after out). The longest matching verb wins; among lines with the same
-// verb the last one does. An invocation that no line answers succeeds and prints nothing.
+// contents are printed after out), repeat=N (out printed N times, 0 for endlessly until the
+// reader goes away: the tool then dies of SIGPIPE), hang=PATH (after printing, write the
+// process number and its parent's to PATH and wait until killed; after kHangLimitSeconds the
+// stand-in gives up and exits with kHangGaveUp, so a failed test leaves no process behind). The
+// longest matching verb wins; among lines with the same verb the last one does. An invocation that
+// no line answers succeeds and prints nothing.
 #pragma once
 
 #include "invocation.hpp"
@@ -21,7 +25,12 @@ struct Answer {
     std::string out;
     std::string err;
     std::string out_file;
+    long repeat = 1;          // times out is printed; 0: endlessly
+    std::string hang_file{};  // where the pids go before the stand-in waits to be killed
 };
+
+constexpr int kHangLimitSeconds = 60;
+constexpr int kHangGaveUp = 124;
 
 // The script line that gives answer to program for verb.
 std::string script_line(const std::string &program, const std::string &verb, const Answer &answer);

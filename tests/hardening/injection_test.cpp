@@ -1,0 +1,346 @@
+// No caller text can make the shell do more than run the tool with the text's words, in any
+// operation of either library: random names and option texts over all byte values, through
+// the real shell. The bulk of the cases run their composed lines in batches through one
+// shell whose tools are recording functions; a sample runs end to end through the
+// libraries' own system() and popen() and the stand-in programs. A canary proves each time
+// that no second command ran and that no redirection wrote a file.
+#include "operation_table.hpp"
+#include "random_text.hpp"
+#include "shell_batch.hpp"
+#include "shell_model.hpp"
+
+#include "log_recorder.hpp"
+#include "shell_interceptor.hpp"
+#include "standin_harness.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#ifndef HARDENING_DEFAULT_CASES
+#define HARDENING_DEFAULT_CASES 100000
+#endif
+#ifndef HARDENING_DEFAULT_REAL_CASES
+#define HARDENING_DEFAULT_REAL_CASES 2000
+#endif
+
+namespace hardening {
+namespace {
+
+constexpr std::size_t kLinesPerBatch = 1000;
+constexpr std::size_t kMaxLength = 1023;
+constexpr char kSuffix[] = " > /dev/null 2>&1";
+constexpr std::uint64_t kDefaultSeed = 0x6a7e5eedULL;
+
+long from_environment(const char *name, long fallback) {
+    const char *value = std::getenv(name);
+    return value != nullptr && value[0] != '\0' ? std::strtol(value, nullptr, 0) : fallback;
+}
+
+std::uint64_t seed() {
+    return static_cast<std::uint64_t>(from_environment("ZOR_INJECTION_SEED", kDefaultSeed));
+}
+
+std::string seed_note() {
+    return "seed " + std::to_string(seed()) + " (set ZOR_INJECTION_SEED to repeat)";
+}
+
+Case make_case(const Operation &operation, TextSource &source) {
+    Case c;
+    c.type = operation.type_of(source.next());
+    c.number = source.number();
+    const std::size_t count = operation.positions.size();
+    // Usually one position carries a text near the length bound.
+    const std::size_t long_at = source.next() % 6 == 0 && count > 0 ? source.next() % count : count;
+    for (std::size_t index = 0; index < count; ++index) {
+        c.present.push_back(!operation.positions[index].optional || source.next() % 3 != 0);
+        c.texts.push_back(index == long_at ? source.long_text() : source.short_text());
+    }
+    return c;
+}
+
+std::string describe(const Operation &operation, const Case &c) {
+    std::string text = operation.name;
+    for (std::size_t index = 0; index < c.texts.size(); ++index) {
+        text += std::string(" ") + operation.positions[index].label + "=";
+        text += c.present[index] ? "\"" + printable(c.texts[index]) + "\"" : "(none)";
+    }
+    return text + " number=" + std::to_string(c.number) + " type=" + std::to_string(c.type);
+}
+
+bool runs_with_system(RunMode mode) {
+    return mode == RunMode::kSystem;
+}
+
+// The commands of a case that the length rule lets run: all of them, or none once one is
+// refused (only open has two, and its second is shorter than its first).
+std::vector<ExpectedCommand> runnable(const std::vector<ExpectedCommand> &commands) {
+    std::vector<ExpectedCommand> fitting;
+    for (const ExpectedCommand &command : commands) {
+        if (!fits(command.text, runs_with_system(command.mode))) {
+            return {};
+        }
+        fitting.push_back(command);
+    }
+    return fitting;
+}
+
+// The standard output of the code under test goes to the null device while it runs (the
+// system library's usage query prints its command), so the test's own report stays clean.
+class QuietOutput {
+public:
+    QuietOutput() : saved_(dup(STDOUT_FILENO)) {
+        std::fflush(stdout);
+        const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        dup2(null_fd, STDOUT_FILENO);
+        close(null_fd);
+    }
+    ~QuietOutput() {
+        std::fflush(stdout);
+        dup2(saved_, STDOUT_FILENO);
+        close(saved_);
+    }
+    QuietOutput(const QuietOutput &) = delete;
+    QuietOutput &operator=(const QuietOutput &) = delete;
+
+private:
+    int saved_;
+};
+
+// What one call handed to the shell, checked against the table: the same number of commands
+// in the same run modes, each within the bound, and the result code of the length rule.
+struct Captured {
+    std::vector<std::string> lines;
+    std::vector<ToolCall> expected;
+};
+
+void check_call(const Operation &operation, const Case &c, int code,
+                const std::vector<client_test::ShellCall> &calls, Captured &captured) {
+    const std::vector<ExpectedCommand> commands = operation.commands(c);
+    const std::vector<ExpectedCommand> fitting = runnable(commands);
+    if (!commands.empty() && fitting.empty()) {
+        ASSERT_EQ(code, -202) << describe(operation, c);
+        ASSERT_TRUE(calls.empty()) << describe(operation, c);
+        return;
+    }
+    ASSERT_EQ(code, 0) << describe(operation, c);
+    ASSERT_EQ(calls.size(), fitting.size()) << describe(operation, c);
+    for (std::size_t index = 0; index < calls.size(); ++index) {
+        const client_test::ShellCall &call = calls[index];
+        const bool system_call = runs_with_system(fitting[index].mode);
+        ASSERT_EQ(call.kind == client_test::ShellCall::Kind::kSystem, system_call)
+            << describe(operation, c);
+        ASSERT_LE(call.command.size(), kMaxLength) << describe(operation, c);
+        if (system_call) {
+            const std::string suffix = kSuffix;
+            ASSERT_GE(call.command.size(), suffix.size());
+            ASSERT_EQ(call.command.substr(call.command.size() - suffix.size()), suffix)
+                << describe(operation, c);
+        } else {
+            ASSERT_EQ(call.mode, "r");
+        }
+        captured.lines.push_back(call.command);
+        captured.expected.push_back(tool_call_of(fitting[index].text));
+    }
+}
+
+std::string show(const ToolCall &call) {
+    std::string text = call.via_sudo ? "sudo" : "direct";
+    for (const std::string &word : call.words) {
+        text += " [" + printable(word) + "]";
+    }
+    return text;
+}
+
+void check_batch(const ShellBatch &shell, const Captured &captured,
+                 const std::vector<std::string> &cases) {
+    const BatchOutcome outcome = shell.run(captured.lines);
+    ASSERT_EQ(outcome.standard_error, "") << seed_note();
+    ASSERT_EQ(outcome.standard_output, "") << seed_note();
+    ASSERT_EQ(outcome.exit_status, 0) << seed_note();
+    ASSERT_TRUE(outcome.unexpected_files.empty())
+        << "a redirection wrote " << outcome.unexpected_files.front() << "; " << seed_note();
+    ASSERT_EQ(outcome.stray_records, 0u) << seed_note();
+    // The canary: one tool call per command line, and each with exactly the words expected.
+    ASSERT_EQ(outcome.tool_calls, captured.lines.size()) << seed_note();
+    for (std::size_t index = 0; index < captured.lines.size(); ++index) {
+        ASSERT_EQ(outcome.calls[index].size(), 1u)
+            << cases[index] << "\nline: " << printable(captured.lines[index]) << "\n"
+            << seed_note();
+        ASSERT_EQ(outcome.calls[index][0], captured.expected[index])
+            << cases[index] << "\nline: " << printable(captured.lines[index])
+            << "\nexpected: " << show(captured.expected[index])
+            << "\nreceived: " << show(outcome.calls[index][0]) << "\n"
+            << seed_note();
+    }
+}
+
+class Injection : public ::testing::Test {
+protected:
+    void SetUp() override {
+        client_test::reset_shell();
+        client_test::clear_logged_lines();
+    }
+    void TearDown() override { client_test::reset_shell(); }
+};
+
+TEST_F(Injection, RandomTextsInEveryPositionReachTheToolAsTheirWords) {
+    const long total = from_environment("ZOR_INJECTION_CASES", HARDENING_DEFAULT_CASES);
+    const standin::Session session;  // only for its private directory
+    const ShellBatch shell(session.directory());
+    TextSource source(seed());
+    const std::vector<Operation> &table = operation_table();
+    const auto started = std::chrono::steady_clock::now();
+
+    Captured captured;
+    std::vector<std::string> cases;
+    std::size_t refused = 0;
+    std::size_t lines = 0;
+    for (long index = 0; index < total; ++index) {
+        const Operation &operation = table[static_cast<std::size_t>(index) % table.size()];
+        const Case c = make_case(operation, source);
+        client_test::reset_shell();
+        client_test::fake_shell(0, "");
+        client_test::clear_logged_lines();
+        int code = 0;
+        {
+            const QuietOutput quiet;
+            code = operation.call(c);
+        }
+        const std::size_t before = captured.lines.size();
+        check_call(operation, c, code, client_test::shell_calls(), captured);
+        if (HasFatalFailure()) {
+            ADD_FAILURE() << seed_note();
+            return;
+        }
+        if (captured.lines.size() == before && !operation.commands(c).empty()) {
+            ++refused;
+        }
+        cases.resize(captured.lines.size(), describe(operation, c));
+        if (captured.lines.size() >= kLinesPerBatch || index + 1 == total) {
+            check_batch(shell, captured, cases);
+            if (HasFatalFailure()) {
+                return;
+            }
+            lines += captured.lines.size();
+            captured = Captured{};
+            cases.clear();
+        }
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    // Both sides of the length bound must have been reached for the run to mean anything.
+    EXPECT_GT(refused, static_cast<std::size_t>(total) / 100);
+    EXPECT_GT(lines, static_cast<std::size_t>(total) / 2);
+    std::printf(
+        "[ injection ] %ld cases, %zu command lines through the shell, %zu refused by "
+        "the length rule, %.1f s, %s\n",
+        total, lines, refused, seconds, seed_note().c_str());
+}
+
+// Writes the process's standard error into a file for as long as it lives.
+class CapturedError {
+public:
+    explicit CapturedError(const std::filesystem::path &file)
+        : file_(file), saved_(dup(STDERR_FILENO)) {
+        const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        dup2(fd, STDERR_FILENO);
+        close(fd);
+    }
+    ~CapturedError() { restore(); }
+    CapturedError(const CapturedError &) = delete;
+    CapturedError &operator=(const CapturedError &) = delete;
+
+    std::string text() {
+        restore();
+        return read_file(file_);
+    }
+
+private:
+    void restore() {
+        if (saved_ >= 0) {
+            dup2(saved_, STDERR_FILENO);
+            close(saved_);
+            saved_ = -1;
+        }
+    }
+    std::filesystem::path file_;
+    int saved_;
+};
+
+TEST_F(Injection, ASampleRunsEndToEndThroughTheStandIns) {
+    const long total = from_environment("ZOR_INJECTION_REAL_CASES", HARDENING_DEFAULT_REAL_CASES);
+    standin::Session tools;
+    // Nothing but the stand-ins can be started by name.
+    tools.set_path(standin::Session::tools_directory());
+    const std::filesystem::path scratch = tools.directory() / "scratch";
+    std::filesystem::create_directories(scratch);
+    lay_bait(scratch);
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(scratch);
+    const std::string saved_home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+    setenv("HOME", scratch.c_str(), 1);
+    setenv("TMPDIR", scratch.c_str(), 1);
+
+    TextSource source(seed() + 1);
+    const std::vector<Operation> &table = operation_table();
+    std::size_t invocations = 0;
+    std::string failure;
+    {
+        CapturedError error(tools.directory() / "stderr");
+        for (long index = 0; index < total && failure.empty(); ++index) {
+            const Operation &operation = table[static_cast<std::size_t>(index) % table.size()];
+            const Case c = make_case(operation, source);
+            tools.clear_record();
+            client_test::clear_logged_lines();
+            int code = 0;
+            {
+                const QuietOutput quiet;
+                code = operation.call(c);
+            }
+            const std::vector<ExpectedCommand> commands = operation.commands(c);
+            const std::vector<ExpectedCommand> fitting = runnable(commands);
+            const std::vector<standin::Invocation> received = tools.invocations();
+            const int expected_code = !commands.empty() && fitting.empty() ? -202 : 0;
+            if (code != expected_code || received.size() != fitting.size()) {
+                failure = describe(operation, c) + ": code " + std::to_string(code) + ", " +
+                          std::to_string(received.size()) + " tool runs";
+            }
+            for (std::size_t run = 0; failure.empty() && run < received.size(); ++run) {
+                const ToolCall expected = tool_call_of(fitting[run].text);
+                ToolCall got{received[run].via_sudo, {received[run].program}};
+                got.words.insert(got.words.end(), received[run].args.begin(),
+                                 received[run].args.end());
+                if (!(got == expected)) {
+                    failure = describe(operation, c) + "\nexpected: " + show(expected) +
+                              "\nreceived: " + show(got);
+                }
+            }
+            const std::vector<std::string> found = unexpected_files(scratch);
+            if (failure.empty() && !found.empty()) {
+                failure = describe(operation, c) + ": a redirection wrote " + found.front();
+            }
+            invocations += received.size();
+        }
+        const std::string errors = error.text();
+        if (failure.empty() && !errors.empty()) {
+            failure = "standard error was not empty: " + printable(errors.substr(0, 400));
+        }
+    }
+    std::filesystem::current_path(previous);
+    setenv("HOME", saved_home.c_str(), 1);
+    unsetenv("TMPDIR");
+    ASSERT_EQ(failure, "") << seed_note();
+    EXPECT_TRUE(total == 0 || invocations > static_cast<std::size_t>(total) / 2);
+}
+
+}  // namespace
+}  // namespace hardening
