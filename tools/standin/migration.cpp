@@ -147,8 +147,7 @@ int connect_once(const addrinfo &address, Clock::time_point deadline) {
 }
 
 int connect_to(const std::string &host, int port) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
+    addrinfo hints{};  // a zero family takes addresses of any family
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_NUMERICSERV;
     addrinfo *addresses = nullptr;

@@ -10,23 +10,23 @@
 namespace standin {
 
 Options::Options(const std::vector<std::string> &words, std::size_t from,
-                 std::initializer_list<OptionSpec> allowed) {
+                 std::initializer_list<OptionWord> allowed) {
     for (std::size_t at = from; at < words.size(); ++at) {
         const std::string &word = words[at];
-        const OptionSpec *spec = nullptr;
-        for (const OptionSpec &candidate : allowed) {
+        const OptionWord *known = nullptr;
+        for (const OptionWord &candidate : allowed) {
             if (word == candidate.word) {
-                spec = &candidate;
+                known = &candidate;
             }
         }
-        if (spec == nullptr) {
+        if (known == nullptr) {
             throw Refusal(kUsage, "unexpected word '" + word + "'");
         }
         if (values_.count(word) != 0) {
             throw Refusal(kUsage, "option " + word + " given twice");
         }
         std::string value;
-        if (spec->takes_value) {
+        if (known->takes_value) {
             if (at + 1 >= words.size()) {
                 throw Refusal(kUsage, "option " + word + " needs a value");
             }

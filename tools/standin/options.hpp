@@ -9,7 +9,7 @@
 
 namespace standin {
 
-struct OptionSpec {
+struct OptionWord {
     const char *word;  // "-n", "--cpu", ...
     bool takes_value;
 };
@@ -19,7 +19,7 @@ public:
     // Parses words[from] onwards; refuses (kUsage) an unknown or repeated word and an option
     // whose value is missing.
     Options(const std::vector<std::string> &words, std::size_t from,
-            std::initializer_list<OptionSpec> allowed);
+            std::initializer_list<OptionWord> allowed);
 
     bool has(const std::string &word) const { return values_.count(word) != 0; }
     // The value of an option that must be given.
