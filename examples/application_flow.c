@@ -193,7 +193,8 @@ void demo_application_flow(demo_report *report) {
         return;
     }
     zor_app_handle *handle = zor_app_open(kContainer);
-    if (!demo_check(report, handle != NULL, "zor_app_open(\"%s\") gives a handle", kContainer)) {
+    demo_check(report, handle != NULL, "zor_app_open(\"%s\") gives a handle", kContainer);
+    if (handle == NULL) {
         return;
     }
     demo_step(report, handle->type, APP_TABLE_TYPE, "handle->type");

@@ -99,7 +99,8 @@ static int listed_here(demo_report *report, const char *name) {
 static void retire_at_receiver(demo_report *report, const char *name) {
     demo_check(report, listed_here(report, name) == 1, "\"%s\" is listed at the receiver", name);
     zor_sys_handle *handle = zor_sys_open(name);
-    if (!demo_check(report, handle != NULL, "zor_sys_open(\"%s\") at the receiver", name)) {
+    demo_check(report, handle != NULL, "zor_sys_open(\"%s\") at the receiver", name);
+    if (handle == NULL) {
         return;
     }
     demo_step(report, zor_sys_get_status(handle), STATUS_RUNNING,

@@ -205,7 +205,8 @@ void demo_system_flow(demo_report *report, int32_t port) {
         return;
     }
     zor_sys_handle *handle = zor_sys_open(kContainer);
-    if (!demo_check(report, handle != NULL, "zor_sys_open(\"%s\") gives a handle", kContainer)) {
+    demo_check(report, handle != NULL, "zor_sys_open(\"%s\") gives a handle", kContainer);
+    if (handle == NULL) {
         return;
     }
     demo_step(report, handle->type, SYSTEM_TABLE_TYPE, "handle->type");
