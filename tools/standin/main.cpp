@@ -2,6 +2,7 @@
 // zor-sys, zor-app, zor-target and sudo, that acts by the name it was started with.
 #include "invocation.hpp"
 #include "scripted_mode.hpp"
+#include "stateful_mode.hpp"
 #include "sudo_passthrough.hpp"
 
 #include <cstdio>
@@ -14,12 +15,9 @@ bool is_tool(const std::string &program) {
     return program == "zor-sys" || program == "zor-app" || program == "zor-target";
 }
 
-// Without a script the stand-ins are meant to keep the containers' state themselves; until
-// that mode exists they refuse plainly instead of pretending success.
+// Without a script the stand-ins keep the containers' state themselves.
 int answer_unscripted(const standin::Invocation &invocation) {
-    std::fprintf(stderr, "%s: no script given (set %s); only the scripted mode exists\n",
-                 invocation.program.c_str(), standin::kScriptVariable);
-    return 2;
+    return standin::answer_stateful(invocation);
 }
 
 }  // namespace

@@ -1,0 +1,223 @@
+// libzorsys against the stand-in runtime: every operation through the real shell, the
+// results it returns and the lists it builds from the runtime's answers.
+#include <zorsys.h>
+
+#include "log_recorder.hpp"
+#include "runtime_support.hpp"
+#include "shell_interceptor.hpp"
+#include "standin_harness.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+using runtime_test::names_of;
+using runtime_test::proc_figure;
+
+class RuntimeSystemLibrary : public ::testing::Test {
+protected:
+    void SetUp() override {
+        client_test::reset_shell();
+        client_test::clear_logged_lines();
+        tools_.use_runtime();
+    }
+
+    void TearDown() override {
+        for (const client_test::LogLine &line : client_test::logged_lines()) {
+            if (line.priority == 3 && !failures_expected_) {
+                ADD_FAILURE() << "failure line: " << line.message;
+            }
+        }
+    }
+
+    static Names sys_list(int (*listing)(char ***)) {
+        char **list = nullptr;
+        EXPECT_EQ(listing(&list), 0);
+        const Names names = names_of(list);
+        if (list != nullptr) {
+            EXPECT_EQ(zor_sys_release_container_list(list), 0);
+        }
+        return names;
+    }
+
+    static Names sys_list(zor_sys_handle *handle, int (*listing)(zor_sys_handle *, char ***)) {
+        char **list = nullptr;
+        EXPECT_EQ(listing(handle, &list), 0);
+        const Names names = names_of(list);
+        if (list != nullptr) {
+            EXPECT_EQ(zor_sys_release_snapshot_list(list), 0);
+        }
+        return names;
+    }
+
+    standin::Session tools_;
+    bool failures_expected_ = false;
+};
+
+TEST_F(RuntimeSystemLibrary, SystemContainerLifeCycle) {
+    char base[] = "base1";
+    char file[] = "web.conf";
+    const zor_sys_config config{100, 512, base, file};
+    ASSERT_EQ(zor_sys_create_container("web", &config), 0);
+    zor_sys_handle *handle = zor_sys_open("web");
+    ASSERT_NE(handle, nullptr);
+    EXPECT_EQ(handle->type, 100);
+    EXPECT_EQ(zor_sys_get_status(handle), 0);
+    ASSERT_EQ(zor_sys_start(handle), 0);
+    EXPECT_EQ(zor_sys_get_status(handle), 1);
+    int32_t pid = 0;
+    ASSERT_EQ(zor_sys_get_pid(handle, &pid), 0);
+    EXPECT_EQ(runtime_test::process_session(pid), pid);
+    EXPECT_EQ(zor_sys_suspend(handle), 0);
+    EXPECT_EQ(zor_sys_get_status(handle), 2);
+    EXPECT_EQ(runtime_test::process_state(pid), 'T');
+    EXPECT_EQ(zor_sys_resume(handle), 0);
+    EXPECT_EQ(zor_sys_get_status(handle), 1);
+    EXPECT_EQ(zor_sys_share(handle), 0);
+    EXPECT_EQ(zor_sys_unshare(handle), 0);
+    EXPECT_EQ(zor_sys_stop(handle), 0);
+    EXPECT_TRUE(runtime_test::process_ended(pid));
+    EXPECT_EQ(zor_sys_get_status(handle), 0);
+    EXPECT_EQ(zor_sys_close(handle), 0);
+    EXPECT_EQ(zor_sys_destroy_container("web"), 0);
+    EXPECT_EQ(zor_sys_open("web"), nullptr);
+    failures_expected_ = true;  // the last open logs its failure
+}
+
+TEST_F(RuntimeSystemLibrary, FailuresBecomeTheNegatedExitStatus) {
+    failures_expected_ = true;
+    const zor_sys_config plain{1, 0, nullptr, nullptr};
+    ASSERT_EQ(zor_sys_create_container("web", &plain), 0);
+    EXPECT_EQ(zor_sys_create_container("web", &plain), -103);
+    zor_sys_handle *handle = zor_sys_open("web");
+    ASSERT_NE(handle, nullptr);
+    EXPECT_EQ(handle->type, 1);
+    EXPECT_EQ(zor_sys_stop(handle), -104);
+    int32_t pid = 77;
+    EXPECT_EQ(zor_sys_get_pid(handle, &pid), -104);
+    EXPECT_EQ(pid, 77);
+    EXPECT_EQ(zor_sys_load_snapshot(handle, "none"), -102);
+    EXPECT_EQ(zor_sys_save_snapshot(handle, ""), -101);
+    ASSERT_EQ(zor_sys_destroy_container("web"), 0);
+    // The handle outlives its container; the status query then fails.
+    EXPECT_EQ(zor_sys_get_status(handle), -102);
+    EXPECT_EQ(zor_sys_start(handle), -102);
+    EXPECT_EQ(zor_sys_close(handle), 0);
+}
+
+TEST_F(RuntimeSystemLibrary, SystemListingsParseAsTheLibraryReadsThem) {
+    const zor_sys_config table{100, 64, nullptr, nullptr};
+    const zor_sys_config plain{1, 0, nullptr, nullptr};
+    ASSERT_EQ(zor_sys_create_container("table", &table), 0);
+    ASSERT_EQ(zor_sys_create_container("plain", &plain), 0);
+    EXPECT_EQ(sys_list(zor_sys_get_container_list), (Names{"plain", "table"}));
+    for (const char *name : {"table", "plain"}) {
+        zor_sys_handle *handle = zor_sys_open(name);
+        ASSERT_NE(handle, nullptr);
+        ASSERT_EQ(zor_sys_start(handle), 0);
+        EXPECT_EQ(zor_sys_save_snapshot(handle, "s1"), 0);
+        EXPECT_EQ(zor_sys_save_snapshot(handle, "ID2"), 0);
+        EXPECT_EQ(zor_sys_checkpoint(handle, "c1"), 0);
+        EXPECT_EQ(sys_list(handle, zor_sys_get_snapshot_list), (Names{"s1", "ID2"})) << name;
+        EXPECT_EQ(sys_list(handle, zor_sys_get_checkpoint_list), (Names{"c1"})) << name;
+        EXPECT_EQ(zor_sys_restart(handle, "c1"), 0);
+        EXPECT_EQ(zor_sys_remove_checkpoint(handle, "c1"), 0);
+        EXPECT_EQ(sys_list(handle, zor_sys_get_checkpoint_list), Names{}) << name;
+        EXPECT_EQ(zor_sys_commit_snapshot(handle, "s1", (std::string("from-") + name).c_str()), 0);
+        EXPECT_EQ(zor_sys_remove_snapshot(handle, "ID2"), 0);
+        EXPECT_EQ(sys_list(handle, zor_sys_get_snapshot_list), (Names{"s1"})) << name;
+        EXPECT_EQ(zor_sys_stop(handle), 0);
+        EXPECT_EQ(zor_sys_close(handle), 0);
+    }
+    EXPECT_EQ(sys_list(zor_sys_get_base_list), (Names{"from-table", "from-plain"}));
+    EXPECT_EQ(zor_sys_remove_base("from-table"), 0);
+    EXPECT_EQ(sys_list(zor_sys_get_base_list), (Names{"from-plain"}));
+}
+
+TEST_F(RuntimeSystemLibrary, SystemResourcesAndGroups) {
+    const zor_sys_config plain{1, 0, nullptr, nullptr};
+    ASSERT_EQ(zor_sys_create_container("web", &plain), 0);
+    zor_sys_handle *handle = zor_sys_open("web");
+    ASSERT_NE(handle, nullptr);
+    ASSERT_EQ(zor_sys_start(handle), 0);
+    int32_t pid = 0;
+    ASSERT_EQ(zor_sys_get_pid(handle, &pid), 0);
+    EXPECT_EQ(zor_sys_create_cgroup(handle, "g1"), 0);
+    zor_sys_resource cpu{};
+    cpu.type = 1;
+    cpu.value.cpu = 50;
+    EXPECT_EQ(zor_sys_set_resource(handle, "g1", nullptr, cpu), 0);
+    EXPECT_EQ(zor_sys_unset_resource(handle, "g1", nullptr, cpu), 0);
+    zor_sys_resource memsw{};
+    memsw.type = 4;
+    memsw.value.memsw = 2048;
+    EXPECT_EQ(zor_sys_set_resource(handle, nullptr, nullptr, memsw), 0);
+    zor_sys_resource core{};
+    core.type = 2;
+    char cores[] = "0";
+    core.value.core = cores;
+    EXPECT_EQ(zor_sys_set_resource(handle, nullptr, "shop", core), 0);
+
+    zor_sys_resource mem{};
+    mem.type = 3;
+    ASSERT_EQ(zor_sys_get_resource(handle, 0, nullptr, &mem), 0);
+    EXPECT_EQ(mem.value.mem, proc_figure(pid, "VmRSS"));
+    zor_sys_resource swap{};
+    swap.type = 4;
+    ASSERT_EQ(zor_sys_get_resource(handle, pid, nullptr, &swap), 0);
+    EXPECT_EQ(swap.value.memsw, proc_figure(pid, "VmRSS") + proc_figure(pid, "VmSwap"));
+    zor_sys_resource used_cores{};
+    used_cores.type = 2;
+    ASSERT_EQ(zor_sys_get_resource(handle, 0, nullptr, &used_cores), 0);
+    ASSERT_NE(used_cores.value.core, nullptr);
+    EXPECT_NE(std::string(used_cores.value.core).find_first_of("0123456789"), std::string::npos);
+
+    EXPECT_EQ(zor_sys_bind_pid(handle, "g1", getpid()), 0);
+    EXPECT_EQ(zor_sys_unbind_pid(handle, "g1", getpid()), 0);
+    EXPECT_EQ(zor_sys_destroy_cgroup(handle, "g1"), 0);
+    EXPECT_EQ(zor_sys_stop(handle), 0);
+    EXPECT_EQ(zor_sys_close(handle), 0);
+}
+
+// The receiving side runs in a child with the other machine's state directory, as a program
+// that migrates to itself would do.
+TEST_F(RuntimeSystemLibrary, MigrationAndImmigration) {
+    const std::string other = tools_.state_directory("other").string();
+    const int port = runtime_test::free_port();
+    ASSERT_GT(port, 0);
+    const zor_sys_config plain{1, 0, nullptr, nullptr};
+    ASSERT_EQ(zor_sys_create_container("web", &plain), 0);
+    zor_sys_handle *handle = zor_sys_open("web");
+    ASSERT_NE(handle, nullptr);
+    ASSERT_EQ(zor_sys_start(handle), 0);
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        setenv("ZOR_STANDIN_STATE", other.c_str(), 1);
+        _exit(-zor_sys_immigration_start("web", port) & 0xFF);
+    }
+    EXPECT_EQ(zor_sys_migration_start(handle, "127.0.0.1", port), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(sys_list(zor_sys_get_container_list), Names{});
+    failures_expected_ = true;
+    EXPECT_EQ(zor_sys_get_status(handle), -102);
+    EXPECT_EQ(zor_sys_close(handle), 0);
+    const runtime_test::Ran there =
+        runtime_test::run("ZOR_STANDIN_STATE=" + other + " zor-sys status -n web");
+    EXPECT_EQ(there.exit_status, 1);
+}
+
+}  // namespace
