@@ -148,16 +148,18 @@ void demo_migration(demo_report *report, zor_sys_handle *handle, int32_t port) {
     if (receiver == 0) {
         run_receiver(directory, handle->name, port, receiver_step);
     }
-    if (!demo_check(report, receiver > 0, "fork() starts the receiver")) {
+    if (receiver < 0) {
         demo_mark_unexpected(report);
+        demo_check(report, 0, "fork() starts the receiver");
         (void)rmdir(directory);
         return;
     }
-    demo_step(report, zor_sys_migration_start(handle, "127.0.0.1", port), 0,
-              "zor_sys_migration_start(handle, \"127.0.0.1\", %d)", (int)port);
+    const int code = zor_sys_migration_start(handle, "127.0.0.1", port);
     int status = 0;
     while (waitpid(receiver, &status, 0) < 0) {
     }
+    /* Shown once the receiver is done, so that its step comes first on the terminal too. */
+    demo_step(report, code, 0, "zor_sys_migration_start(handle, \"127.0.0.1\", %d)", (int)port);
     const int received = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     if (!received) {
         demo_mark_unexpected(report);

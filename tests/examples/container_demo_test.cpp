@@ -47,7 +47,8 @@ const std::vector<std::string> kSystemLines = {
     "ZOR-SYS-LIB: unlimit: Unset limitation of resource usage 'demo-web'.",
     "ZOR-SYS-LIB: save: Saved snapshot of 'demo-web' as 'before-upgrade'.",
     "ZOR-SYS-LIB: load: Loaded snapshot 'before-upgrade' of 'demo-web'.",
-    "ZOR-SYS-LIB: commit: Committed snapshot 'before-upgrade' to 'web-base'.",
+    // The commit's line names the container, not the base image.
+    "ZOR-SYS-LIB: commit: Committed snapshot 'before-upgrade' to 'demo-web'.",
     "ZOR-SYS-LIB: remove: Removed snapshot 'before-upgrade' of 'demo-web'.",
     "ZOR-SYS-LIB: remove: Removed base image 'web-base'.",
     "ZOR-SYS-LIB: checkpoint: Saved checkpoint of 'demo-web' as 'warm'.",
@@ -86,7 +87,7 @@ const std::vector<std::string> kApplicationLines = {
     "ZOR-APP-LIB: unlimit: Unset limitation of resource usage 'demo-app'.",
     "ZOR-APP-LIB: save: Saved snapshot of 'demo-app' as 'configured'.",
     "ZOR-APP-LIB: load: Loaded snapshot 'configured' of 'demo-app'.",
-    "ZOR-APP-LIB: commit: Committed snapshot 'configured' to 'app-base'.",
+    "ZOR-APP-LIB: commit: Committed snapshot 'configured' to 'demo-app'.",
     "ZOR-APP-LIB: remove: Removed snapshot 'configured' of 'demo-app'.",
     "ZOR-APP-LIB: remove: Removed base image 'app-base'.",
     "ZOR-APP-LIB: create: Created control group 'app-group'.",
@@ -207,18 +208,18 @@ TEST_F(ContainerDemo, LogsExactlyTheOutcomesOfItsFlowAndLeavesNothingBehind) {
         } else {
             EXPECT_EQ(pid, demo_pid);
         }
+        if (match.size() < 2) {
+            continue;  // a line without a process number
+        }
         if (message.find(": getpid: ") != std::string::npos) {
             last_main_process = match[1];
             main_processes.insert(std::stol(last_main_process));
-        } else if (message.find(": bind: Bound '1'") != std::string::npos) {
-            EXPECT_EQ(expected[i].find("<n>"), std::string::npos);
-        } else if (message.find(": bind: ") != std::string::npos ||
-                   message.find(": unbind: ") != std::string::npos) {
-            // Bound and unbound is the main process that the query before reported.
-            EXPECT_EQ(match[1], last_main_process);
         } else if (message.find("register: ") != std::string::npos) {
             // The demo registers itself.
             EXPECT_EQ(std::stol(match[1]), demo_pid);
+        } else {
+            // Bound and unbound is the main process that the query before reported.
+            EXPECT_EQ(match[1], last_main_process);
         }
     }
 
