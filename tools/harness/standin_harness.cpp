@@ -83,13 +83,13 @@ void Session::set_variable(const char *name, const std::string &value) {
 }
 
 std::filesystem::path Session::state_directory(const std::string &name) {
-    const std::filesystem::path state = directory_ / name;
+    std::filesystem::path state = directory_ / name;
     state_directories_.push_back(state);
     return state;
 }
 
 std::filesystem::path Session::use_runtime() {
-    const std::filesystem::path state = state_directory("state");
+    std::filesystem::path state = state_directory("state");
     set_variable(kScriptVariable, "");
     set_variable(kStateVariable, state.string());
     return state;

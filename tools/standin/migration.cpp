@@ -248,6 +248,40 @@ void adopt(Domain &domain, Container &container, const std::vector<Group> &group
     }
 }
 
+// Creates the received container in this machine's state and tells the sender; refuses
+// (without a reply, which the caller sends) when the name is taken or the state cannot hold
+// it. Once the sender has been told, the container is here and only here.
+void create_received(int connection, Container &container, const std::vector<Group> &groups,
+                     int run_state) {
+    const std::string &name = container.name;
+    const std::string directory = state_directory();
+    const StateLock lock(directory, StateLock::Kind::kExclusive, kReceiverLockSeconds);
+    State state = load_state(directory);
+    if (state.system.containers.count(name) != 0) {
+        throw Refusal(kExists, "a container '" + name + "' exists here already");
+    }
+    adopt(state.system, container, groups, run_state);
+    const MainProcess started = state.system.containers[name].main;
+    try {
+        save_state(directory, state);
+    } catch (const Refusal &) {
+        end_main_process(started);
+        throw;
+    }
+    if (!send_all(connection, "ACCEPTED\n")) {
+        // The sender cannot learn that it arrived and keeps its copy; one copy is enough.
+        end_main_process(started);
+        state.system.containers.erase(name);
+        state.system.groups.erase(
+            std::remove_if(state.system.groups.begin(), state.system.groups.end(),
+                           [&](const Group &group) { return group.container == name; }),
+            state.system.groups.end());
+        save_state(directory, state);
+        throw Refusal(kMigrationFailure,
+                      "the sender went away; container '" + name + "' stays with it");
+    }
+}
+
 }  // namespace
 
 std::uint64_t frame_checksum(const std::string &payload) {
@@ -347,32 +381,10 @@ int receive_container(const Invocation &invocation) {
         throw refuse(kMigrationFailure, "damaged records");
     }
 
-    const std::string directory = state_directory();
-    const StateLock lock(directory, StateLock::Kind::kExclusive, kReceiverLockSeconds);
-    State state = load_state(directory);
-    if (state.system.containers.count(name) != 0) {
-        throw refuse(kExists, "a container '" + name + "' exists here already");
-    }
-    adopt(state.system, container, groups, frame.run_state);
-    const MainProcess started = state.system.containers[name].main;
     try {
-        save_state(directory, state);
-    } catch (const Refusal &) {
-        end_main_process(started);
-        send_all(connection.get(), "REFUSED cannot keep it\n");
-        throw;
-    }
-    if (!send_all(connection.get(), "ACCEPTED\n")) {
-        // The sender cannot learn that it arrived and keeps its copy; one copy is enough.
-        end_main_process(started);
-        state.system.containers.erase(name);
-        state.system.groups.erase(
-            std::remove_if(state.system.groups.begin(), state.system.groups.end(),
-                           [&](const Group &group) { return group.container == name; }),
-            state.system.groups.end());
-        save_state(directory, state);
-        throw Refusal(kMigrationFailure,
-                      "the sender went away; container '" + name + "' stays with it");
+        create_received(connection.get(), container, groups, frame.run_state);
+    } catch (const Refusal &refusal) {
+        throw refuse(refusal.status(), refusal.what());
     }
     return 0;
 }
