@@ -17,7 +17,8 @@ step() { printf '\n== %s\n' "$*"; }
 run_suite() {
     local dir=$1
     shift
-    cmake -S . -B "$dir" -DKESTAL_WERROR=ON "$@" >/dev/null
+    # Tests on explicitly: scripts/demo.sh configures the same build folder without them.
+    cmake -S . -B "$dir" -DKESTAL_WERROR=ON -DKESTAL_BUILD_TESTS=ON "$@" >/dev/null
     cmake --build "$dir" -j "$jobs"
     (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 300)
 }
@@ -28,7 +29,7 @@ if [ "$quick" -eq 0 ]; then
 fi
 
 step "build and test (RelWithDebInfo, warnings as errors)"
-run_suite build
+run_suite build -DKESTAL_BUILD_BENCHMARKS=ON
 
 if [ "$quick" -eq 0 ]; then
     step "static analysis"

@@ -1,11 +1,21 @@
 #!/bin/sh
 # Installs the build tree into a temporary prefix and builds an application against the
-# installed copy, once with pkg-config and once with find_package.
+# installed copy, once with pkg-config and once with find_package; then builds the demo
+# programs of examples/ out of tree the same two ways and runs the container demo against
+# the build tree's stand-in tools.
 set -eu
 build_dir=$1
 source_dir=$2
+examples_dir=$source_dir/../../examples
 work=$(mktemp -d /tmp/kestal-install-XXXXXX)
-trap 'rm -rf "$work"' EXIT
+# The demos' containers are ended through the stand-ins, so that no main process outlives a
+# failed run.
+cleanup() {
+    PATH=$build_dir/tools/bin:$PATH "$source_dir/../../scripts/clear-standin-state.sh" \
+        "$work"/state-* "$work"/tmp/* 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
 prefix=$work/prefix
 
 cmake --install "$build_dir" --prefix "$prefix" >/dev/null
@@ -37,4 +47,59 @@ cmake -S "$source_dir/consumer" -B "$work/consumer-build" -DCMAKE_PREFIX_PATH="$
 cmake --build "$work/consumer-build" >/dev/null
 LD_LIBRARY_PATH=$libdir "$work/consumer-build/consumer" | grep -q '^container=' ||
     fail "find_package build does not run"
-echo "install test: headers, library, soname links, zor-logger, pkg-config and CMake package work"
+
+# The client libraries: static archives and headers, and packages that bring libkestal and
+# the C++ runtime along, so that a plain C program links with either.
+for client in zorsys zorapp; do
+    [ -f "$prefix/include/$client.h" ] || fail "$client.h not installed"
+    [ -f "$libdir/lib$client.a" ] || fail "lib$client.a not installed"
+    [ -f "$libdir/pkgconfig/$client.pc" ] || fail "$client.pc not installed"
+    libs=$(pkg-config --libs "$client")
+    case " $libs " in
+    *" -l$client "*" -lkestal "*) ;;
+    *) fail "pkg-config --libs $client gives '$libs'" ;;
+    esac
+    case " $libs " in
+    *" -lstdc++ "*) ;;
+    *) fail "pkg-config --libs $client does not bring the C++ runtime: '$libs'" ;;
+    esac
+done
+
+# The container demo, its sources as listed in examples/CMakeLists.txt.
+demo_sources="container_demo.c demo_report.c demo_names.c system_flow.c migration.c application_flow.c"
+set --
+for source in $demo_sources; do
+    set -- "$@" "$examples_dir/$source"
+done
+# shellcheck disable=SC2046
+cc -std=c11 -Wall -Wextra -Werror -o "$work/container-demo-pc" "$@" \
+    $(pkg-config --cflags --libs zorsys zorapp kestal) || fail "container demo does not build with pkg-config"
+# shellcheck disable=SC2046
+cc -std=c11 -Wall -Wextra -Werror -o "$work/termination-demo-pc" "$examples_dir/termination_demo.c" \
+    $(pkg-config --cflags --libs kestal) || fail "termination demo does not build with pkg-config"
+
+cmake -S "$examples_dir" -B "$work/examples-build" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null ||
+    fail "examples/ does not configure against the installed copy"
+cmake --build "$work/examples-build" >/dev/null || fail "examples/ does not build against the installed copy"
+
+# Each container demo runs in a fresh state directory of the stand-ins; LOG_PERROR output
+# and the steps go to a log that is shown when a run fails.
+run_demo() {
+    demo=$1
+    state=$(mktemp -d "$work/state-XXXXXX")
+    mkdir -p "$work/tmp"
+    status=0
+    PATH=$build_dir/tools/bin:$PATH ZOR_STANDIN_STATE=$state ZOR_STANDIN_SCRIPT='' \
+        TMPDIR=$work/tmp LD_LIBRARY_PATH=$libdir "$demo" >"$work/demo.log" 2>&1 || status=$?
+    if [ "$status" -ne 0 ]; then
+        cat "$work/demo.log" >&2
+        fail "$demo exits with $status"
+    fi
+}
+run_demo "$work/container-demo-pc"
+run_demo "$work/examples-build/container-demo"
+LD_LIBRARY_PATH=$libdir "$work/termination-demo-pc" >/dev/null || fail "termination demo (pkg-config) fails"
+LD_LIBRARY_PATH=$libdir "$work/examples-build/termination-demo" >/dev/null ||
+    fail "termination demo (find_package) fails"
+echo "install test: headers, libraries, soname links, zor-logger, pkg-config and CMake packages,"
+echo "              and the demos built out of tree against the installed copy, work"

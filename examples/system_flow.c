@@ -1,0 +1,231 @@
+/*
+ * The system container's part of the demo: one container through every operation of
+ * libzorsys, in an order in which each should succeed.
+ */
+#include "demo_flows.h"
+
+#include "demo_names.h"
+#include "demo_report.h"
+
+#include <zorsys.h>
+
+#include <stdint.h>
+#include <string.h>
+
+/* Status numbers of the status query. */
+enum { STATUS_STOPPED = 0, STATUS_RUNNING = 1, STATUS_SUSPENDED = 2 };
+
+/* The type number that selects the table forms of the snapshot and checkpoint listings. */
+enum { SYSTEM_TABLE_TYPE = 100 };
+
+static const char *const kContainer = DEMO_SYSTEM_CONTAINER;
+static const char *const kSnapshot = "before-upgrade";
+static const char *const kBase = "web-base";
+static const char *const kCheckpoint = "warm";
+static const char *const kGroup = "web-group";
+
+static const char *resource_name(int32_t type) {
+    static const char *const names[] = {"?", "cpu", "core", "mem", "memsw"};
+    return type >= 1 && type <= 4 ? names[type] : names[0];
+}
+
+/* The value of a usage reading; the core text still carries the tool's newline. */
+static void show_usage(const zor_sys_resource *resource) {
+    switch (resource->type) {
+    case 2: {
+        const char *core = resource->value.core != NULL ? resource->value.core : "";
+        demo_detail("core usage: %.*s", (int)strcspn(core, "\n"), core);
+        break;
+    }
+    case 4:
+        demo_detail("memsw usage: %d", (int)resource->value.memsw);
+        break;
+    default:
+        demo_detail("%s usage: %d", resource_name(resource->type), (int)resource->value.cpu);
+        break;
+    }
+}
+
+static void resources(demo_report *report, zor_sys_handle *handle) {
+    char cores[] = "0-1";
+    zor_sys_resource limits[4];
+    memset(limits, 0, sizeof limits);
+    limits[0].type = 1;
+    limits[0].value.cpu = 50;
+    limits[1].type = 2;
+    limits[1].value.core = cores;
+    limits[2].type = 3;
+    limits[2].value.mem = 512;
+    limits[3].type = 4;
+    limits[3].value.memsw = 1024;
+
+    demo_section("system container: resource limits and usage");
+    for (int i = 0; i < 4; ++i) {
+        demo_step(report, zor_sys_set_resource(handle, NULL, NULL, limits[i]), 0,
+                  "zor_sys_set_resource(handle, NULL, NULL, {%s})", resource_name(limits[i].type));
+    }
+    for (int i = 0; i < 4; ++i) {
+        /* The library prints the command it runs and its result code itself. */
+        zor_sys_resource usage;
+        memset(&usage, 0, sizeof usage);
+        usage.type = limits[i].type;
+        if (demo_step(report, zor_sys_get_resource(handle, 0, NULL, &usage), 0,
+                      "zor_sys_get_resource(handle, 0, NULL, {%s})", resource_name(usage.type))) {
+            show_usage(&usage);
+        }
+    }
+    for (int i = 0; i < 4; ++i) {
+        demo_step(report, zor_sys_unset_resource(handle, NULL, NULL, limits[i]), 0,
+                  "zor_sys_unset_resource(handle, NULL, NULL, {%s})",
+                  resource_name(limits[i].type));
+    }
+}
+
+/* Lists the snapshots or checkpoints of handle, shows them and frees the list. */
+static int listed(demo_report *report, zor_sys_handle *handle, int checkpoints, const char *name) {
+    char **list = NULL;
+    const char *call = checkpoints ? "zor_sys_get_checkpoint_list" : "zor_sys_get_snapshot_list";
+    const int code = checkpoints ? zor_sys_get_checkpoint_list(handle, &list)
+                                 : zor_sys_get_snapshot_list(handle, &list);
+    if (!demo_step(report, code, 0, "%s(handle, &list)", call)) {
+        return 0;
+    }
+    demo_show_names(list);
+    const int found = demo_has_name(list, name);
+    if (list != NULL) {
+        demo_step(
+            report,
+            checkpoints ? zor_sys_release_checkpoint_list(list)
+                        : zor_sys_release_snapshot_list(list),
+            0, "%s(list)",
+            checkpoints ? "zor_sys_release_checkpoint_list" : "zor_sys_release_snapshot_list");
+    }
+    return found;
+}
+
+static int base_listed(demo_report *report, const char *name) {
+    char **list = NULL;
+    if (!demo_step(report, zor_sys_get_base_list(&list), 0, "zor_sys_get_base_list(&list)")) {
+        return 0;
+    }
+    demo_show_names(list);
+    const int found = demo_has_name(list, name);
+    if (list != NULL) {
+        demo_step(report, zor_sys_release_base_list(list), 0, "zor_sys_release_base_list(list)");
+    }
+    return found;
+}
+
+static void snapshots(demo_report *report, zor_sys_handle *handle) {
+    demo_section("system container: snapshots and base images");
+    demo_step(report, zor_sys_save_snapshot(handle, kSnapshot), 0,
+              "zor_sys_save_snapshot(handle, \"%s\")", kSnapshot);
+    demo_check(report, listed(report, handle, 0, kSnapshot), "\"%s\" is in the snapshot list",
+               kSnapshot);
+    demo_step(report, zor_sys_load_snapshot(handle, kSnapshot), 0,
+              "zor_sys_load_snapshot(handle, \"%s\")", kSnapshot);
+    demo_step(report, zor_sys_commit_snapshot(handle, kSnapshot, kBase), 0,
+              "zor_sys_commit_snapshot(handle, \"%s\", \"%s\")", kSnapshot, kBase);
+    demo_check(report, base_listed(report, kBase), "\"%s\" is in the base list", kBase);
+    demo_step(report, zor_sys_remove_snapshot(handle, kSnapshot), 0,
+              "zor_sys_remove_snapshot(handle, \"%s\")", kSnapshot);
+    demo_check(report, !listed(report, handle, 0, kSnapshot),
+               "\"%s\" is no longer in the snapshot list", kSnapshot);
+    demo_step(report, zor_sys_remove_base(kBase), 0, "zor_sys_remove_base(\"%s\")", kBase);
+    demo_check(report, !base_listed(report, kBase), "\"%s\" is no longer in the base list", kBase);
+}
+
+static void checkpoints(demo_report *report, zor_sys_handle *handle) {
+    demo_section("system container: checkpoints");
+    demo_step(report, zor_sys_checkpoint(handle, kCheckpoint), 0,
+              "zor_sys_checkpoint(handle, \"%s\")", kCheckpoint);
+    demo_check(report, listed(report, handle, 1, kCheckpoint), "\"%s\" is in the checkpoint list",
+               kCheckpoint);
+    demo_step(report, zor_sys_restart(handle, kCheckpoint), 0, "zor_sys_restart(handle, \"%s\")",
+              kCheckpoint);
+    demo_step(report, zor_sys_remove_checkpoint(handle, kCheckpoint), 0,
+              "zor_sys_remove_checkpoint(handle, \"%s\")", kCheckpoint);
+    demo_check(report, !listed(report, handle, 1, kCheckpoint),
+               "\"%s\" is no longer in the checkpoint list", kCheckpoint);
+}
+
+static void sharing_and_suspension(demo_report *report, zor_sys_handle *handle) {
+    demo_section("system container: sharing, suspend and resume");
+    demo_step(report, zor_sys_share(handle), 0, "zor_sys_share(handle)");
+    demo_step(report, zor_sys_unshare(handle), 0, "zor_sys_unshare(handle)");
+    demo_step(report, zor_sys_suspend(handle), 0, "zor_sys_suspend(handle)");
+    demo_step(report, zor_sys_get_status(handle), STATUS_SUSPENDED,
+              "zor_sys_get_status(handle)  [2: suspended]");
+    demo_step(report, zor_sys_resume(handle), 0, "zor_sys_resume(handle)");
+    demo_step(report, zor_sys_get_status(handle), STATUS_RUNNING,
+              "zor_sys_get_status(handle)  [1: running]");
+}
+
+static void control_groups(demo_report *report, zor_sys_handle *handle) {
+    demo_section("system container: control groups");
+    /* Asked again: a restart from a checkpoint may have given the container a new process. */
+    int32_t pid = 0;
+    demo_step(report, zor_sys_get_pid(handle, &pid), 0, "zor_sys_get_pid(handle, &pid)");
+    demo_detail("pid = %d", (int)pid);
+    demo_step(report, zor_sys_create_cgroup(handle, kGroup), 0,
+              "zor_sys_create_cgroup(handle, \"%s\")", kGroup);
+    demo_step(report, zor_sys_bind_pid(handle, kGroup, pid), 0,
+              "zor_sys_bind_pid(handle, \"%s\", %d)", kGroup, (int)pid);
+    demo_step(report, zor_sys_unbind_pid(handle, kGroup, pid), 0,
+              "zor_sys_unbind_pid(handle, \"%s\", %d)", kGroup, (int)pid);
+    demo_step(report, zor_sys_destroy_cgroup(handle, kGroup), 0,
+              "zor_sys_destroy_cgroup(handle, \"%s\")", kGroup);
+}
+
+static void container_list(demo_report *report) {
+    char **list = NULL;
+    demo_section("system container: listing");
+    if (!demo_step(report, zor_sys_get_container_list(&list), 0,
+                   "zor_sys_get_container_list(&list)")) {
+        return;
+    }
+    demo_show_names(list);
+    demo_check(report, demo_has_name(list, kContainer), "\"%s\" is in the container list",
+               kContainer);
+    if (list != NULL) {
+        demo_step(report, zor_sys_release_container_list(list), 0,
+                  "zor_sys_release_container_list(list)");
+    }
+}
+
+void demo_system_flow(demo_report *report, int32_t port) {
+    char memory_base[] = "minimal";
+    char config_file[] = "demo-web.conf";
+    const zor_sys_config config = {SYSTEM_TABLE_TYPE, 256, memory_base, config_file};
+
+    demo_section("system container: create, open, start");
+    if (!demo_step(report, zor_sys_create_container(kContainer, &config), 0,
+                   "zor_sys_create_container(\"%s\", {type 100, -m 256, -b %s, -f %s})", kContainer,
+                   config.opt_b, config.opt_f)) {
+        return;
+    }
+    zor_sys_handle *handle = zor_sys_open(kContainer);
+    demo_check(report, handle != NULL, "zor_sys_open(\"%s\") gives a handle", kContainer);
+    if (handle == NULL) {
+        return;
+    }
+    demo_step(report, handle->type, SYSTEM_TABLE_TYPE, "handle->type");
+    demo_step(report, zor_sys_start(handle), 0, "zor_sys_start(handle)");
+    demo_step(report, zor_sys_get_status(handle), STATUS_RUNNING,
+              "zor_sys_get_status(handle)  [1: running]");
+    int32_t pid = 0;
+    demo_step(report, zor_sys_get_pid(handle, &pid), 0, "zor_sys_get_pid(handle, &pid)");
+    demo_check(report, pid > 0, "the main process has a number (pid = %d)", (int)pid);
+
+    resources(report, handle);
+    snapshots(report, handle);
+    checkpoints(report, handle);
+    sharing_and_suspension(report, handle);
+    control_groups(report, handle);
+    container_list(report);
+    demo_migration(report, handle, port);
+
+    /* The handle outlives its container's move; closing it only releases it. */
+    demo_section("system container: releasing the sender's handle");
+    demo_step(report, zor_sys_close(handle), 0, "zor_sys_close(handle)");
+}
