@@ -77,12 +77,7 @@ void destroy(Command &command) {
                                        status_word(container_status(container)) +
                                        "; stop it first");
     }
-    // Its control groups go with it; base images made from it stay.
-    auto &groups = command.domain->groups;
-    groups.erase(std::remove_if(groups.begin(), groups.end(),
-                                [&](const Group &group) { return group.container == name; }),
-                 groups.end());
-    command.domain->containers.erase(name);
+    remove_container(*command.domain, name);
     command.changed = true;
 }
 

@@ -324,11 +324,7 @@ void migrate_verb(Command &command) {
     }
     end_main_process(container.main);
     const std::string name = container.name;
-    auto &groups = command.domain->groups;
-    groups.erase(std::remove_if(groups.begin(), groups.end(),
-                                [&](const Group &group) { return group.container == name; }),
-                 groups.end());
-    command.domain->containers.erase(name);
+    remove_container(*command.domain, name);
     command.changed = true;
 }
 

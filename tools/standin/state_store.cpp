@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -430,6 +431,14 @@ bool parse_container_text(const std::string &text, Container &container,
     }
     groups = domain.groups;
     return true;
+}
+
+void remove_container(Domain &domain, const std::string &name) {
+    auto &groups = domain.groups;
+    groups.erase(std::remove_if(groups.begin(), groups.end(),
+                                [&](const Group &group) { return group.container == name; }),
+                 groups.end());
+    domain.containers.erase(name);
 }
 
 }  // namespace standin

@@ -80,6 +80,10 @@ struct State {
     Domain application;
 };
 
+// Removes the container name and its control groups from domain; base images made from it
+// stay.
+void remove_container(Domain &domain, const std::string &name);
+
 // The state directory this process uses.
 std::string state_directory();
 
