@@ -4,7 +4,6 @@
 #include "refusal.hpp"
 #include "verbs.hpp"
 
-
 namespace standin {
 
 namespace {
