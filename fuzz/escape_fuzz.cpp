@@ -17,6 +17,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -110,7 +112,11 @@ std::vector<std::string> words_of(const std::string &source) {
 }
 
 // Runs /bin/sh -c command and returns what it printed; false when it did not exit with 0.
-bool run_shell(const std::string &command, std::string &printed) {
+// The wait status of /bin/sh -c command, with what it printed in printed. libFuzzer's
+// once-a-second alarm for -timeout has no SA_RESTART, so both read and waitpid are retried when
+// it interrupts them: taking an interrupted read for the end of the output would close the pipe
+// under the shell and kill it with SIGPIPE.
+int run_shell(const std::string &command, std::string &printed) {
     int fds[2];
     fuzz::require(pipe(fds) == 0, "pipe");
     posix_spawn_file_actions_t actions;
@@ -130,15 +136,22 @@ bool run_shell(const std::string &command, std::string &printed) {
     char chunk[4096];
     for (;;) {
         const ssize_t got = read(fds[0], chunk, sizeof chunk);
-        if (got <= 0) {
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        fuzz::require(got >= 0, "read the shell's output");
+        if (got == 0) {
             break;
         }
         printed.append(chunk, static_cast<std::size_t>(got));
     }
     close(fds[0]);
     int status = 0;
-    fuzz::require(waitpid(child, &status, 0) == child, "waitpid");
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    pid_t waited = 0;
+    while ((waited = waitpid(child, &status, 0)) < 0 && errno == EINTR) {
+    }
+    fuzz::require(waited == child, "waitpid");
+    return status;
 }
 
 std::uint32_t shell_share() {
@@ -161,7 +174,13 @@ void check_null_arguments() {
 
 void check_shell_split(const std::string &source, const std::string &escaped) {
     std::string printed;
-    fuzz::require(run_shell(kShellPrefix + escaped, printed), "the shell runs the command");
+    const int status = run_shell(kShellPrefix + escaped, printed);
+    if (WIFSIGNALED(status)) {
+        std::fprintf(stderr, "the shell was killed by signal %d\n", WTERMSIG(status));
+    } else if (WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "the shell exited with status %d\n", WEXITSTATUS(status));
+    }
+    fuzz::require(WIFEXITED(status) && WEXITSTATUS(status) == 0, "the shell runs the command");
     std::string expected;
     for (const std::string &word : words_of(source)) {
         expected += word;
