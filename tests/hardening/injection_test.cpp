@@ -35,6 +35,11 @@
 namespace hardening {
 namespace {
 
+using client_test::fits;
+using client_test::printable;
+using client_test::tool_call_of;
+using client_test::ToolCall;
+
 constexpr std::size_t kLinesPerBatch = 1000;
 constexpr std::size_t kMaxLength = 1023;
 constexpr char kSuffix[] = " > /dev/null 2>&1";

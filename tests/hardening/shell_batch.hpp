@@ -12,6 +12,8 @@
 
 namespace hardening {
 
+using client_test::ToolCall;
+
 struct BatchOutcome {
     // The tool calls recorded for each line, in the order of the lines.
     std::vector<std::vector<ToolCall>> calls;

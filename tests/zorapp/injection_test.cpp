@@ -8,6 +8,7 @@
 
 #include "log_recorder.hpp"
 #include "shell_interceptor.hpp"
+#include "shell_model.hpp"
 #include "standin_harness.hpp"
 
 #include <gtest/gtest.h>
@@ -25,39 +26,8 @@ using Words = std::vector<std::string>;
 
 constexpr std::size_t kSuffixLength = sizeof " > /dev/null 2>&1" - 1;
 
-// What a POSIX shell makes of an escaped text: words split at blanks and tabs, every other
-// byte literal.
-Words words_of(const std::string &text) {
-    Words words;
-    std::string word;
-    bool in_word = false;
-    for (const char c : text) {
-        if (c == ' ' || c == '\t') {
-            if (in_word) {
-                words.push_back(word);
-                word.clear();
-                in_word = false;
-            }
-        } else {
-            word += c;
-            in_word = true;
-        }
-    }
-    if (in_word) {
-        words.push_back(word);
-    }
-    return words;
-}
-
-// The length of the escaped text: one backslash per metacharacter, two quotes per newline.
-std::size_t escaped_length(const std::string &text) {
-    static const std::string kEscaped = "\\\"$@'()^|[]{};*?`&<>#~";
-    std::size_t length = 0;
-    for (const char c : text) {
-        length += c == '\n' ? 3u : kEscaped.find(c) != std::string::npos ? 2u : 1u;
-    }
-    return length;
-}
+using client_test::escaped_length;
+using client_test::words_of;
 
 // One operation with the tested text in one of its positions.
 struct Target {

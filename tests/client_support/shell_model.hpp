@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace hardening {
+namespace client_test {
 
 // One run of a tool as the shell started it: through sudo or directly, and its words
 // (program first).
@@ -35,6 +35,7 @@ std::size_t escaped_length(const std::string &text);
 // 1023 characters that the length rule allows.
 bool fits(const std::string &composed, bool with_suffix);
 
+// text with every byte outside printable ASCII, and the backslash, as \xNN: for messages.
 std::string printable(const std::string &text);
 
-}  // namespace hardening
+}  // namespace client_test

@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-namespace hardening {
+namespace client_test {
 
 namespace {
 // Characters with a meaning to the shell in an unquoted word, apart from blank, tab and
@@ -78,4 +78,4 @@ std::string printable(const std::string &text) {
     return out;
 }
 
-}  // namespace hardening
+}  // namespace client_test
