@@ -2,10 +2,8 @@
 // results it returns and the lists it builds from the runtime's answers.
 #include <zorapp.h>
 
-#include "log_recorder.hpp"
+#include "runtime_library_fixture.hpp"
 #include "runtime_support.hpp"
-#include "shell_interceptor.hpp"
-#include "standin_harness.hpp"
 
 #include <gtest/gtest.h>
 
@@ -23,22 +21,8 @@ using Names = std::vector<std::string>;
 using runtime_test::names_of;
 using runtime_test::proc_figure;
 
-class RuntimeApplicationLibrary : public ::testing::Test {
+class RuntimeApplicationLibrary : public runtime_test::RuntimeLibraryTest {
 protected:
-    void SetUp() override {
-        client_test::reset_shell();
-        client_test::clear_logged_lines();
-        tools_.use_runtime();
-    }
-
-    void TearDown() override {
-        for (const client_test::LogLine &line : client_test::logged_lines()) {
-            if (line.priority == 3 && !failures_expected_) {
-                ADD_FAILURE() << "failure line: " << line.message;
-            }
-        }
-    }
-
     static Names app_snapshots(zor_app_handle *handle) {
         char **list = nullptr;
         EXPECT_EQ(zor_app_get_snapshot_list(handle, &list), 0);
@@ -48,9 +32,6 @@ protected:
         }
         return names;
     }
-
-    standin::Session tools_;
-    bool failures_expected_ = false;
 };
 
 TEST_F(RuntimeApplicationLibrary, ApplicationContainerWithTablesAndRegistration) {

@@ -2,10 +2,8 @@
 // results it returns and the lists it builds from the runtime's answers.
 #include <zorsys.h>
 
-#include "log_recorder.hpp"
+#include "runtime_library_fixture.hpp"
 #include "runtime_support.hpp"
-#include "shell_interceptor.hpp"
-#include "standin_harness.hpp"
 
 #include <gtest/gtest.h>
 
@@ -24,22 +22,8 @@ using Names = std::vector<std::string>;
 using runtime_test::names_of;
 using runtime_test::proc_figure;
 
-class RuntimeSystemLibrary : public ::testing::Test {
+class RuntimeSystemLibrary : public runtime_test::RuntimeLibraryTest {
 protected:
-    void SetUp() override {
-        client_test::reset_shell();
-        client_test::clear_logged_lines();
-        tools_.use_runtime();
-    }
-
-    void TearDown() override {
-        for (const client_test::LogLine &line : client_test::logged_lines()) {
-            if (line.priority == 3 && !failures_expected_) {
-                ADD_FAILURE() << "failure line: " << line.message;
-            }
-        }
-    }
-
     static Names sys_list(int (*listing)(char ***)) {
         char **list = nullptr;
         EXPECT_EQ(listing(&list), 0);
@@ -59,9 +43,6 @@ protected:
         }
         return names;
     }
-
-    standin::Session tools_;
-    bool failures_expected_ = false;
 };
 
 TEST_F(RuntimeSystemLibrary, SystemContainerLifeCycle) {
