@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -61,6 +62,28 @@ std::string pair_text(const zor_app_pid_pair *pair) {
 char *name_marker[1];
 zor_app_pid_pair *pair_marker[1];
 
+using ListingCall = std::function<int(std::vector<std::string> &entries, bool &untouched)>;
+
+// A listing of names that takes nothing but the list.
+ListingCall names_from(int (*get)(char ***), int (*release)(char **)) {
+    return [get, release](std::vector<std::string> &entries, bool &untouched) {
+        char **list = name_marker;
+        const int code = get(&list);
+        return collect(code, list, name_marker, entries, untouched, name_text, release);
+    };
+}
+
+// A listing of names for a handle of the given type.
+template <typename Handle>
+ListingCall names_from(int (*get)(Handle *, char ***), int (*release)(char **), std::int32_t type) {
+    return [get, release, type](std::vector<std::string> &entries, bool &untouched) {
+        Handle handle{type, kName};
+        char **list = name_marker;
+        const int code = get(&handle, &list);
+        return collect(code, list, name_marker, entries, untouched, name_text, release);
+    };
+}
+
 std::string plain(int index) {
     return "entry-" + std::to_string(index);
 }
@@ -68,63 +91,25 @@ std::string plain(int index) {
 const std::vector<Listing> &listings() {
     static const std::vector<Listing> table = {
         {"zor_sys_get_container_list", plain, "", plain,
-         [](std::vector<std::string> &entries, bool &untouched) {
-             char **list = name_marker;
-             const int code = zor_sys_get_container_list(&list);
-             return collect(code, list, name_marker, entries, untouched, name_text,
-                            zor_sys_release_container_list);
-         }},
+         names_from(zor_sys_get_container_list, zor_sys_release_container_list)},
         {"zor_sys_get_base_list", plain, "", plain,
-         [](std::vector<std::string> &entries, bool &untouched) {
-             char **list = name_marker;
-             const int code = zor_sys_get_base_list(&list);
-             return collect(code, list, name_marker, entries, untouched, name_text,
-                            zor_sys_release_base_list);
-         }},
+         names_from(zor_sys_get_base_list, zor_sys_release_base_list)},
         {"zor_sys_get_snapshot_list (table)",
          [](int index) {
              return "  " + std::to_string(index) + " snap-" + std::to_string(index) + " date";
          },
          "ID NAME DATE", [](int index) { return "snap-" + std::to_string(index); },
-         [](std::vector<std::string> &entries, bool &untouched) {
-             zor_sys_handle handle{100, kName};
-             char **list = name_marker;
-             const int code = zor_sys_get_snapshot_list(&handle, &list);
-             return collect(code, list, name_marker, entries, untouched, name_text,
-                            zor_sys_release_snapshot_list);
-         }},
+         names_from(zor_sys_get_snapshot_list, zor_sys_release_snapshot_list, 100)},
         {"zor_sys_get_checkpoint_list", plain, "", plain,
-         [](std::vector<std::string> &entries, bool &untouched) {
-             zor_sys_handle handle{0, kName};
-             char **list = name_marker;
-             const int code = zor_sys_get_checkpoint_list(&handle, &list);
-             return collect(code, list, name_marker, entries, untouched, name_text,
-                            zor_sys_release_checkpoint_list);
-         }},
+         names_from(zor_sys_get_checkpoint_list, zor_sys_release_checkpoint_list, 0)},
         {"zor_app_get_container_list", plain, "", plain,
-         [](std::vector<std::string> &entries, bool &untouched) {
-             char **list = name_marker;
-             const int code = zor_app_get_container_list(&list);
-             return collect(code, list, name_marker, entries, untouched, name_text,
-                            zor_app_release_container_list);
-         }},
+         names_from(zor_app_get_container_list, zor_app_release_container_list)},
         {"zor_app_get_base_list", plain, "", plain,
-         [](std::vector<std::string> &entries, bool &untouched) {
-             char **list = name_marker;
-             const int code = zor_app_get_base_list(&list);
-             return collect(code, list, name_marker, entries, untouched, name_text,
-                            zor_app_release_base_list);
-         }},
+         names_from(zor_app_get_base_list, zor_app_release_base_list)},
         {"zor_app_get_snapshot_list (table)",
          [](int index) { return "tag-" + std::to_string(index) + "\tdate"; }, "TAG DATE",
          [](int index) { return "tag-" + std::to_string(index); },
-         [](std::vector<std::string> &entries, bool &untouched) {
-             zor_app_handle handle{1, kName};
-             char **list = name_marker;
-             const int code = zor_app_get_snapshot_list(&handle, &list);
-             return collect(code, list, name_marker, entries, untouched, name_text,
-                            zor_app_release_snapshot_list);
-         }},
+         names_from(zor_app_get_snapshot_list, zor_app_release_snapshot_list, 1)},
         {"zor_app_get_registered_pid_list",
          [](int index) { return std::to_string(100 + index) + "," + std::to_string(index); },
          "PID,VPID",

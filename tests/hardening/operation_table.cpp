@@ -91,6 +91,40 @@ Operation group_op(const char *name, const char *prefix, const char *number_flag
             }};
 }
 
+// A listing that takes nothing but the list: every line of the command's output.
+Operation list_op(const char *name, const char *command, int (*get)(char ***),
+                  int (*release)(char **)) {
+    return {name,
+            {},
+            fixed_type,
+            [get, release](const Case &) {
+                char **list = nullptr;
+                const int code = get(&list);
+                release(list);
+                return code;
+            },
+            [command](const Case &) { return Commands{read(command, RunMode::kPopenList)}; }};
+}
+
+// A listing for a handle: every line of the output of "<prefix><name>".
+template <typename Handle>
+Operation handle_list_op(const char *name, const char *prefix, int (*get)(Handle *, char ***),
+                         int (*release)(char **)) {
+    return {name,
+            {{"name", false}},
+            fixed_type,
+            [get, release](const Case &c) {
+                Handle handle{0, const_cast<char *>(c.texts[0].c_str())};
+                char **list = nullptr;
+                const int code = get(&handle, &list);
+                release(list);
+                return code;
+            },
+            [prefix](const Case &c) {
+                return Commands{read(prefix + c.texts[0], RunMode::kPopenList)};
+            }};
+}
+
 std::vector<Operation> sys_operations() {
     std::vector<Operation> table;
     table.push_back({"zor_sys_create_container",
@@ -159,57 +193,14 @@ std::vector<Operation> sys_operations() {
              return zor_sys_get_pid(&handle, &pid);
          },
          [](const Case &c) { return Commands{read("sudo zor-sys getpid -n " + c.texts[0])}; }});
-    table.push_back(
-        {"zor_sys_get_container_list",
-         {},
-         fixed_type,
-         [](const Case &) {
-             char **list = nullptr;
-             const int code = zor_sys_get_container_list(&list);
-             zor_sys_release_container_list(list);
-             return code;
-         },
-         [](const Case &) { return Commands{read("sudo zor-sys list", RunMode::kPopenList)}; }});
-    table.push_back({"zor_sys_get_base_list",
-                     {},
-                     fixed_type,
-                     [](const Case &) {
-                         char **list = nullptr;
-                         const int code = zor_sys_get_base_list(&list);
-                         zor_sys_release_base_list(list);
-                         return code;
-                     },
-                     [](const Case &) {
-                         return Commands{read("sudo zor-sys list --base", RunMode::kPopenList)};
-                     }});
-    table.push_back({"zor_sys_get_snapshot_list",
-                     {{"name", false}},
-                     fixed_type,
-                     [](const Case &c) {
-                         zor_sys_handle handle = sys_handle(c);
-                         char **list = nullptr;
-                         const int code = zor_sys_get_snapshot_list(&handle, &list);
-                         zor_sys_release_snapshot_list(list);
-                         return code;
-                     },
-                     [](const Case &c) {
-                         return Commands{read("sudo zor-sys list --snapshot -n " + c.texts[0],
-                                              RunMode::kPopenList)};
-                     }});
-    table.push_back({"zor_sys_get_checkpoint_list",
-                     {{"name", false}},
-                     fixed_type,
-                     [](const Case &c) {
-                         zor_sys_handle handle = sys_handle(c);
-                         char **list = nullptr;
-                         const int code = zor_sys_get_checkpoint_list(&handle, &list);
-                         zor_sys_release_checkpoint_list(list);
-                         return code;
-                     },
-                     [](const Case &c) {
-                         return Commands{read("zor-sys list --checkpoint -n " + c.texts[0],
-                                              RunMode::kPopenList)};
-                     }});
+    table.push_back(list_op("zor_sys_get_container_list", "sudo zor-sys list",
+                            zor_sys_get_container_list, zor_sys_release_container_list));
+    table.push_back(list_op("zor_sys_get_base_list", "sudo zor-sys list --base",
+                            zor_sys_get_base_list, zor_sys_release_base_list));
+    table.push_back(handle_list_op("zor_sys_get_snapshot_list", "sudo zor-sys list --snapshot -n ",
+                                   zor_sys_get_snapshot_list, zor_sys_release_snapshot_list));
+    table.push_back(handle_list_op("zor_sys_get_checkpoint_list", "zor-sys list --checkpoint -n ",
+                                   zor_sys_get_checkpoint_list, zor_sys_release_checkpoint_list));
     table.push_back(
         {"zor_sys_remove_base",
          {{"image", false}},
@@ -484,43 +475,12 @@ std::vector<Operation> app_operations() {
              return zor_app_get_pid(&handle, &pid);
          },
          [](const Case &c) { return Commands{read("sudo zor-app getpid -n " + c.texts[0])}; }});
-    table.push_back(
-        {"zor_app_get_container_list",
-         {},
-         fixed_type,
-         [](const Case &) {
-             char **list = nullptr;
-             const int code = zor_app_get_container_list(&list);
-             zor_app_release_container_list(list);
-             return code;
-         },
-         [](const Case &) { return Commands{read("sudo zor-app list", RunMode::kPopenList)}; }});
-    table.push_back({"zor_app_get_base_list",
-                     {},
-                     fixed_type,
-                     [](const Case &) {
-                         char **list = nullptr;
-                         const int code = zor_app_get_base_list(&list);
-                         zor_app_release_base_list(list);
-                         return code;
-                     },
-                     [](const Case &) {
-                         return Commands{read("sudo zor-app list --base", RunMode::kPopenList)};
-                     }});
-    table.push_back({"zor_app_get_snapshot_list",
-                     {{"name", false}},
-                     fixed_type,
-                     [](const Case &c) {
-                         zor_app_handle handle = app_handle(c);
-                         char **list = nullptr;
-                         const int code = zor_app_get_snapshot_list(&handle, &list);
-                         zor_app_release_snapshot_list(list);
-                         return code;
-                     },
-                     [](const Case &c) {
-                         return Commands{read("sudo zor-app list --snapshot -n " + c.texts[0],
-                                              RunMode::kPopenList)};
-                     }});
+    table.push_back(list_op("zor_app_get_container_list", "sudo zor-app list",
+                            zor_app_get_container_list, zor_app_release_container_list));
+    table.push_back(list_op("zor_app_get_base_list", "sudo zor-app list --base",
+                            zor_app_get_base_list, zor_app_release_base_list));
+    table.push_back(handle_list_op("zor_app_get_snapshot_list", "sudo zor-app list --snapshot -n ",
+                                   zor_app_get_snapshot_list, zor_app_release_snapshot_list));
     table.push_back({"zor_app_get_registered_pid_list",
                      {{"name", false}},
                      fixed_type,
