@@ -71,4 +71,8 @@ std::vector<std::string> split_fields(std::string_view line) {
     }
 }
 
+bool starts_with(std::string_view text, std::string_view start) {
+    return text.substr(0, start.size()) == start;
+}
+
 }  // namespace standin

@@ -17,4 +17,7 @@ std::string decode(std::string_view text);
 // Splits a line at every single blank (two blanks enclose an empty field).
 std::vector<std::string> split_fields(std::string_view line);
 
+// Whether text begins with start.
+bool starts_with(std::string_view text, std::string_view start);
+
 }  // namespace standin

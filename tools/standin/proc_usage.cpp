@@ -1,6 +1,7 @@
 // Reading a process's figures from /proc.
 #include "proc_usage.hpp"
 
+#include "encoding.hpp"
 #include "main_process.hpp"
 
 #include <unistd.h>
@@ -11,10 +12,6 @@
 namespace standin {
 
 namespace {
-
-bool starts_with(const std::string &text, const char *start) {
-    return text.rfind(start, 0) == 0;
-}
 
 // The number of a "Name:   1234 kB" line.
 long long kib_of(const std::string &line) {

@@ -1,6 +1,7 @@
 // Answering an invocation from a test's script.
 #include "scripted_mode.hpp"
 
+#include "descriptor_write.hpp"
 #include "encoding.hpp"
 
 #include <csignal>
@@ -22,10 +23,6 @@ struct ScriptEntry {
     std::string verb;
     Answer answer;
 };
-
-bool starts_with(const std::string &text, const std::string &start) {
-    return text.compare(0, start.size(), start) == 0;
-}
 
 bool parse_entry(const std::string &line, ScriptEntry &entry) {
     const std::vector<std::string> fields = split_fields(line);
@@ -70,18 +67,6 @@ std::vector<std::string> verbs_of(const Invocation &invocation) {
     return verbs;
 }
 
-bool write_all(int fd, const std::string &text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t written = write(fd, text.data() + done, text.size() - done);
-        if (written <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 // Prints out repeat times, or endlessly for 0. A real tool whose reader goes away dies of
 // SIGPIPE, whatever the disposition its parent left it.
 void write_repeated(const std::string &out, long repeat) {
@@ -118,7 +103,7 @@ void copy_to_stdout(const std::string &path) {
     char block[8192];
     std::size_t got = 0;
     while ((got = std::fread(block, 1, sizeof block, file)) > 0) {
-        write_all(STDOUT_FILENO, std::string(block, got));
+        write_all(STDOUT_FILENO, std::string_view(block, got));
     }
     std::fclose(file);
 }

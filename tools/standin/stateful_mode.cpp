@@ -1,6 +1,7 @@
 // Choosing the verb, holding the lock for the whole command, saving what changed.
 #include "stateful_mode.hpp"
 
+#include "descriptor_write.hpp"
 #include "migration.hpp"
 #include "refusal.hpp"
 #include "state_store.hpp"
@@ -41,17 +42,6 @@ constexpr VerbEntry kVerbs[] = {
     {"register", group_verb, false},    {"unregister", group_verb, false},
     {"pidlist", group_verb, true},      {"migrate", migrate_verb, false},
 };
-
-void write_all(int fd, const std::string &text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t written = write(fd, text.data() + done, text.size() - done);
-        if (written <= 0) {
-            return;
-        }
-        done += static_cast<std::size_t>(written);
-    }
-}
 
 VerbEntry entry_for(const std::vector<std::string> &words) {
     if (words.empty()) {
