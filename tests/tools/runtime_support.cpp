@@ -1,6 +1,8 @@
 // Helpers of the stand-in runtime's tests.
 #include "runtime_support.hpp"
 
+#include "child_process.hpp"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -8,7 +10,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -44,32 +45,9 @@ std::string stat_field(const std::string &text, int number) {
 }  // namespace
 
 Ran run(const std::string &command) {
-    char pattern[] = "/tmp/runtime-err-XXXXXX";
-    const int err_fd = mkstemp(pattern);
-    if (err_fd >= 0) {
-        close(err_fd);
-    }
-    std::FILE *stream = popen((command + " 2>" + pattern).c_str(), "r");
-    Ran ran{-1000, "", ""};
-    if (stream != nullptr) {
-        char block[4096];
-        std::size_t got = 0;
-        while ((got = std::fread(block, 1, sizeof block, stream)) > 0) {
-            ran.out.append(block, got);
-        }
-        const int status = pclose(stream);
-        ran.exit_status = WIFSIGNALED(status) ? -WTERMSIG(status) : WEXITSTATUS(status);
-    }
-    if (std::FILE *err = std::fopen(pattern, "rb")) {
-        char block[4096];
-        std::size_t got = 0;
-        while ((got = std::fread(block, 1, sizeof block, err)) > 0) {
-            ran.err.append(block, got);
-        }
-        std::fclose(err);
-    }
-    std::remove(pattern);
-    return ran;
+    const kestal::test::ChildResult child = kestal::test::run_program({"/bin/sh", "-c", command});
+    const int status = child.wait_status;
+    return {WIFSIGNALED(status) ? -WTERMSIG(status) : WEXITSTATUS(status), child.out, child.err};
 }
 
 char process_state(pid_t pid) {
