@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Builds the Debian packages (libkestal1, libkestal-dev, zor-logger and the debug symbols)
+# from the debian/ folder into dist/, then checks every package with lintian: any error fails
+# the script, and the full report stays in dist/lintian.txt.
+#
+#   scripts/package.sh
+#
+# The build runs in a scratch copy of the tracked and untracked (not ignored) files, so the
+# working tree stays as it was and dpkg-buildpackage's files beside the source tree land in
+# the scratch folder, not beside the clone. Needs dpkg-dev, debhelper, cmake, g++ and lintian.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+dist=$top/dist
+
+for tool in dpkg-buildpackage dh cmake lintian; do
+    command -v "$tool" >/dev/null || {
+        echo "package.sh: $tool is missing (apt-get install dpkg-dev debhelper cmake lintian)" >&2
+        exit 1
+    }
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/kestal-package-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+version=$(dpkg-parsechangelog -S Version)
+source_dir=$work/kestal-$version
+mkdir -p "$source_dir"
+if [ -d .git ] || [ -f .git ]; then
+    git ls-files -z --cached --others --exclude-standard | xargs -0 cp --parents -t "$source_dir"
+else
+    tar -C "$top" --exclude='./build*' --exclude=./dist --exclude=./.git -cf - . |
+        tar -C "$source_dir" -xf -
+fi
+
+(cd "$source_dir" && dpkg-buildpackage -b -us -uc -j"$(nproc)") >"$work/build.log" 2>&1 || {
+    tail -n 60 "$work/build.log" >&2
+    echo "package.sh: dpkg-buildpackage failed (log above)" >&2
+    exit 1
+}
+
+rm -rf "$dist"
+mkdir -p "$dist"
+mv "$work"/*.deb "$work"/*.changes "$work"/*.buildinfo "$dist"/
+cp "$work/build.log" "$dist/build.log"
+
+# Lintian on every package; errors fail, warnings are listed.
+status=0
+for deb in "$dist"/*.deb; do
+    lintian --info --display-info --fail-on error "$deb" >>"$dist/lintian.txt" 2>&1 || status=1
+done
+echo "packages in $dist:"
+(cd "$dist" && ls -1 ./*.deb)
+if grep -qE '^[EW]: ' "$dist/lintian.txt"; then
+    echo "lintian:"
+    grep -E '^[EW]: ' "$dist/lintian.txt"
+fi
+if [ "$status" -ne 0 ]; then
+    echo "package.sh: lintian reports errors" >&2
+    exit 1
+fi
