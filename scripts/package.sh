@@ -43,16 +43,18 @@ mkdir -p "$dist"
 mv "$work"/*.deb "$work"/*.changes "$work"/*.buildinfo "$dist"/
 cp "$work/build.log" "$dist/build.log"
 
-# Lintian on every package; errors fail, warnings are listed.
+# Lintian on every package, read together through the .changes file (so the debug symbol
+# packages are checked beside the packages they belong to); errors fail, the rest is listed.
 status=0
-for deb in "$dist"/*.deb; do
-    lintian --info --display-info --fail-on error "$deb" >>"$dist/lintian.txt" 2>&1 || status=1
-done
+lintian --info --display-info --pedantic --fail-on error "$dist"/*.changes >"$dist/lintian.txt" 2>&1 ||
+    status=1
 echo "packages in $dist:"
 (cd "$dist" && ls -1 ./*.deb)
-if grep -qE '^[EW]: ' "$dist/lintian.txt"; then
+if grep -qE '^[EWIP]: ' "$dist/lintian.txt"; then
     echo "lintian:"
-    grep -E '^[EW]: ' "$dist/lintian.txt"
+    grep -E '^[EWIP]: ' "$dist/lintian.txt"
+else
+    echo "lintian: no errors, warnings, notes or pedantic tags"
 fi
 if [ "$status" -ne 0 ]; then
     echo "package.sh: lintian reports errors" >&2

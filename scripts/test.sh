@@ -2,6 +2,8 @@
 # Builds and runs every test: formatting, the warning-free g++ build with its full suite and
 # static analysis, and the suite again built by clang under AddressSanitizer and
 # UndefinedBehaviorSanitizer, and under ThreadSanitizer, then a short run of every fuzz target.
+# Between them the Debian packages are built, checked by lintian and installed into a
+# throwaway root that an application then builds against.
 #
 #   scripts/test.sh            everything
 #   scripts/test.sh --quick    the plain build and its suite only
@@ -34,6 +36,14 @@ run_suite build -DKESTAL_BUILD_BENCHMARKS=ON
 if [ "$quick" -eq 0 ]; then
     step "static analysis"
     scripts/check-tidy.sh build
+fi
+
+if [ "$quick" -eq 0 ]; then
+    # The packages are built from the tree as it is, checked by lintian (errors fail), and
+    # installed into a throwaway root that the out-of-tree consumer then builds against.
+    step "Debian packages: build, lintian, install into a throwaway root"
+    scripts/package.sh
+    tests/install/package_install_test.sh dist .
 fi
 
 if [ "$quick" -eq 0 ]; then

@@ -1,0 +1,63 @@
+#!/bin/sh
+# Installs the Debian packages of dist/ with dpkg into a throwaway root and builds the
+# out-of-tree consumer against that installation alone: with pkg-config (the search path is
+# the root's only) and with CMake (only the root is searched for packages). The client
+# libraries link into the container demo the same way, and zor-logger runs from the root.
+#
+#   package_install_test.sh DIST_DIR SOURCE_DIR
+set -eu
+dist=$(cd "$1" && pwd)
+source_dir=$(cd "$2" && pwd)
+consumer=$source_dir/tests/install/consumer
+work=$(mktemp -d /tmp/kestal-package-install-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "package install test: $*" >&2; exit 1; }
+
+root=$work/root
+mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
+: >"$root/var/lib/dpkg/status"
+set -- "$dist"/libkestal1_*.deb "$dist"/libkestal-dev_*.deb "$dist"/zor-logger_*.deb
+for deb in "$@"; do [ -f "$deb" ] || fail "no $deb (run scripts/package.sh first)"; done
+# The root holds only these packages, so the system's (libc6, libstdc++) count as missing;
+# a dependency of one of ours on another of ours must be met all the same.
+dpkg --root="$root" --force-depends --log=/dev/null -i "$@" >"$work/dpkg.log" 2>&1 ||
+    { cat "$work/dpkg.log" >&2; fail "dpkg -i failed"; }
+if grep -E 'depends on (libkestal1|libkestal-dev|zor-logger)\b[^;]*; however' "$work/dpkg.log" >&2; then
+    fail "our packages do not satisfy each other's dependencies"
+fi
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+libdir=$root/usr/lib/$multiarch
+[ "$(readlink "$libdir/libkestal.so")" = libkestal.so.1 ] || fail "libkestal.so does not point at the soname"
+
+# pkg-config: the root's files alone.
+export PKG_CONFIG_LIBDIR="$libdir/pkgconfig" PKG_CONFIG_PATH=
+# shellcheck disable=SC2046
+cc -std=c11 -Wall -Wextra -Werror -o "$work/consumer-pc" "$consumer/consumer.c" \
+    $(pkg-config --cflags --libs kestal) || fail "the consumer does not build with pkg-config"
+LD_LIBRARY_PATH=$libdir "$work/consumer-pc" | grep -q '^container=' || fail "pkg-config build does not run"
+demo="container_demo.c demo_report.c demo_names.c system_flow.c migration.c application_flow.c"
+set --
+for source in $demo; do set -- "$@" "$source_dir/examples/$source"; done
+# shellcheck disable=SC2046
+cc -std=c11 -Wall -Wextra -Werror -o "$work/container-demo" "$@" \
+    $(pkg-config --cflags --libs zorsys zorapp kestal) || fail "the client libraries do not link with pkg-config"
+
+# CMake: only the root is searched, not the system's prefixes.
+cmake -S "$consumer" -B "$work/consumer-build" -DCMAKE_PREFIX_PATH="$root/usr" \
+    -DCMAKE_FIND_USE_CMAKE_SYSTEM_PATH=OFF >"$work/cmake.log" 2>&1 ||
+    { cat "$work/cmake.log" >&2; fail "the consumer does not configure with find_package"; }
+found=$(sed -n 's/^kestal_DIR:PATH=//p' "$work/consumer-build/CMakeCache.txt")
+[ "$found" = "$libdir/cmake/kestal" ] || fail "find_package found kestal at '$found'"
+cmake --build "$work/consumer-build" >/dev/null || fail "the consumer does not build with CMake"
+LD_LIBRARY_PATH=$libdir "$work/consumer-build/consumer" | grep -q '^container=' ||
+    fail "the CMake build does not run"
+
+# zor-logger and the manual pages as installed.
+status=0
+LD_LIBRARY_PATH=$libdir "$root/usr/bin/zor-logger" -p nosuch 2>/dev/null || status=$?
+[ "$status" -eq 1 ] || fail "installed zor-logger exits with $status for an unknown level"
+for page in man1/zor-logger.1.gz man3/kestal.3.gz man3/zorsys.3.gz man3/zorapp.3.gz man3/zor_app_open.3.gz; do
+    [ -e "$root/usr/share/man/$page" ] || fail "no $page"
+done
+echo "package install test: the packages install into an empty root, and the consumer builds"
+echo "                      against it alone with pkg-config and with CMake"
