@@ -66,7 +66,9 @@ if \$syslogfacility-text == "local5" and \$syslogseverity-text == "err" then {
     action(type="omfile" file="$work/err.log" template="tagged")
 }
 CONF
-rsyslogd -n -f "$work/rsyslog.conf" -i "$work/rsyslogd.pid" >"$work/daemon.log" 2>&1 &
+# The daemon is ended with this script even when the script itself is killed (a timeout).
+setpriv --pdeathsig TERM -- rsyslogd -n -f "$work/rsyslog.conf" -i "$work/rsyslogd.pid" \
+    >"$work/daemon.log" 2>&1 &
 daemon=$!
 tries=0
 until [ -S /dev/log ]; do
