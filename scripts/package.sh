@@ -26,7 +26,11 @@ version=$(dpkg-parsechangelog -S Version)
 source_dir=$work/kestal-$version
 mkdir -p "$source_dir"
 if [ -d .git ] || [ -f .git ]; then
-    git ls-files -z --cached --others --exclude-standard | xargs -0 cp --parents -t "$source_dir"
+    # Files deleted but not yet committed are left out.
+    git ls-files -z --cached --others --exclude-standard |
+        while IFS= read -r -d '' file; do
+            if [ -e "$file" ] || [ -L "$file" ]; then printf '%s\0' "$file"; fi
+        done | xargs -0 cp -P --parents -t "$source_dir"
 else
     tar -C "$top" --exclude='./build*' --exclude=./dist --exclude=./.git -cf - . |
         tar -C "$source_dir" -xf -

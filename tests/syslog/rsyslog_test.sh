@@ -17,6 +17,10 @@ if [ "${1:-}" != --inside ]; then
     fi
     command -v rsyslogd >/dev/null || PATH=$PATH:/usr/sbin
     command -v rsyslogd >/dev/null || { echo "rsyslogd is not installed (apt-get install rsyslog)" >&2; exit 1; }
+    if ! unshare --mount true 2>/dev/null; then
+        echo "skipped: a private mount namespace is refused here" >&2
+        exit 77
+    fi
     exec unshare --mount --propagation private -- "$0" --inside "$@"
 fi
 shift
