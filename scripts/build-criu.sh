@@ -29,8 +29,9 @@
 #     runc --root ROOT --criu CRIU restore -d --tcp-established --image-path IMG \
 #          --work-path WORK -b BUNDLE ID </dev/null >/dev/null 2>&1
 #   dump.log / restore.log land in WORK. Default --manage-cgroups-mode (soft) is right.
-#   --tcp-established is harmless without connections and required with them; --file-locks
-#   only when the program holds locks (the dump then fails and says so).
+#   --tcp-established and --file-locks are harmless without sockets or locks and required
+#   with them (otherwise the dump fails: "consider using --tcp-established", "Some file
+#   locks are hold").
 # - Standard streams must be /dev/null (or pipes handed back with inherit-fd); a host file as
 #   stdout/stderr makes the dump fail ("Can't lookup mount=... for fd=1").
 # - runc always restores the network namespace empty (it passes empty-ns net): loopback comes
@@ -38,11 +39,13 @@
 #   prestart hook in config.json runs during restore (CRIU's setup-namespaces step) with the
 #   new init's pid on stdin, so it can bring loopback up in time:
 #     "hooks": {"prestart": [{"path": "/bin/sh", "args": ["sh", "-c",
-#       "pid=$(sed -n 's/.*\"pid\":\\([0-9]*\\).*/\\1/p'); exec nsenter -t \"$pid\" -n ip link set lo up"]}]}
+#       "pid=$(sed -n 's/.*\"pid\":\\([0-9]*\\).*/\\1/p');
+#        exec nsenter -t \"$pid\" -n ip link set lo up"]}]}      (one string in config.json)
 # - Open files in the root filesystem must have the size they had at the dump ("File X has bad
 #   size"): keep the rootfs changes at the moment of the dump and put them back before restore.
 #   `runc pause` + checkpoint --leave-running + copy + `runc resume` does that (CRIU leaves the
-#   frozen container frozen).
+#   frozen container frozen). The same order suits migration: on failure the sender only
+#   resumes; on success it runs `runc delete -f`. Open files may move to another bundle path.
 # - Limits set with `runc update` are not restored (any cgroup mode); runc applies the bundle's
 #   config.json resources on restore, so keep the current limits in config.json.
 # - Restore may use another bundle path, container ID, runc root and cgroupsPath. Two instances
@@ -56,7 +59,8 @@
 #       nsenter --net=NS $t -w -X CRIU; done
 #   The host's own tables, mounts and processes are untouched; a failed dump thaws the container
 #   and a failed restore leaves no cgroup or process (runc removes them). runc delete leaves
-#   the parent directories of cgroupsPath: rmdir them.
+#   the parent directories of cgroupsPath: rmdir them. Where /run is not a tmpfs CRIU leaves
+#   an empty /run/criu.kdat.tmp (its kernel-feature cache; harmless, may be removed).
 set -euo pipefail
 say() { printf 'build-criu: %s\n' "$*" >&2; }
 fail() {
@@ -150,7 +154,7 @@ mkdir -p "$dir/src/tree"
 tar -xf "$tarball" -C "$dir/src/tree" --strip-components=1 ||
     fail "no working CRIU: cannot unpack $tarball"
 cd "$dir/src/tree"
-version=$(sed -n 's/^CRIU_VERSION_\(MAJOR\|MINOR\|SUBLEVEL\)[[:space:]]*:=[[:space:]]*\([0-9]*\).*/\2/p' \
+version=$(awk '/^CRIU_VERSION_(MAJOR|MINOR|SUBLEVEL)[[:space:]]*:=/ { print $3 }' \
     Makefile.versions | paste -sd.)
 
 if ! grep -q 'family == AF_UNIX || family == AF_NETLINK' criu/sockets.c &&
