@@ -132,7 +132,7 @@ void check_call(const Operation &operation, const Case &c, int code,
     const std::vector<ExpectedCommand> commands = operation.commands(c);
     const std::vector<ExpectedCommand> fitting = runnable(commands);
     if (!commands.empty() && fitting.empty()) {
-        ASSERT_EQ(code, -202) << describe(operation, c);
+        ASSERT_EQ(code, ZOR_SYS_ETOOLONG) << describe(operation, c);
         ASSERT_TRUE(calls.empty()) << describe(operation, c);
         return;
     }
@@ -314,7 +314,7 @@ TEST_F(Injection, ASampleRunsEndToEndThroughTheStandIns) {
             const std::vector<ExpectedCommand> commands = operation.commands(c);
             const std::vector<ExpectedCommand> fitting = runnable(commands);
             const std::vector<standin::Invocation> received = tools.invocations();
-            const int expected_code = !commands.empty() && fitting.empty() ? -202 : 0;
+            const int expected_code = !commands.empty() && fitting.empty() ? ZOR_SYS_ETOOLONG : 0;
             if (code != expected_code || received.size() != fitting.size()) {
                 failure = describe(operation, c) + ": code " + std::to_string(code) + ", " +
                           std::to_string(received.size()) + " tool runs";

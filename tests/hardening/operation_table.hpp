@@ -4,6 +4,8 @@
 // call composes, and how each is run.
 #pragma once
 
+#include <zorsys.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -52,6 +54,6 @@ struct Operation {
 const std::vector<Operation> &operation_table();
 
 // The result of an open that returned no handle.
-constexpr int kNoHandle = -202;
+constexpr int kNoHandle = ZOR_SYS_ETOOLONG;
 
 }  // namespace hardening

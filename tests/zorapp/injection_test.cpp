@@ -116,7 +116,7 @@ protected:
             EXPECT_EQ(invocations[0].args, expected) << shown;
             EXPECT_TRUE(invocations[0].via_sudo);
         } else {
-            ASSERT_EQ(code, -202) << target.name << ": " << text.size();
+            ASSERT_EQ(code, ZOR_APP_ETOOLONG) << target.name << ": " << text.size();
             EXPECT_TRUE(invocations.empty());
         }
         for (const client_test::ShellCall &call : client_test::shell_calls()) {

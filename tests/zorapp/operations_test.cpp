@@ -310,7 +310,7 @@ class Missing : public AppTest, public ::testing::WithParamInterface<MissingCase
 
 TEST_P(Missing, RunsNothingAndLogsNothing) {
     client_test::fake_shell(0);
-    EXPECT_EQ(GetParam().run(handle("web")), -201);
+    EXPECT_EQ(GetParam().run(handle("web")), ZOR_APP_EMISSING);
     EXPECT_TRUE(client_test::shell_calls().empty());
     zorapp_test::expect_no_line();
 }

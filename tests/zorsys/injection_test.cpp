@@ -65,7 +65,7 @@ protected:
             EXPECT_EQ(invocations[0].args, expected) << testing::PrintToString(name);
             EXPECT_TRUE(invocations[0].via_sudo);
         } else {
-            ASSERT_EQ(code, -202) << name.size();
+            ASSERT_EQ(code, ZOR_SYS_ETOOLONG) << name.size();
             EXPECT_TRUE(invocations.empty());
         }
         for (const client_test::ShellCall &call : client_test::shell_calls()) {

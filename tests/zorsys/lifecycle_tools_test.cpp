@@ -93,7 +93,7 @@ TEST_F(LifecycleTools, CreateAndDestroyPassNameAndOptions) {
 
 TEST_F(LifecycleTools, ToolExitStatusBecomesTheResultCode) {
     tools_.script("zor-sys", "create", standin::exits(3));
-    EXPECT_EQ(zor_sys_create_container("web", nullptr), -201);
+    EXPECT_EQ(zor_sys_create_container("web", nullptr), ZOR_SYS_EMISSING);
     const zor_sys_config config{0, 0, nullptr, nullptr};
     EXPECT_EQ(zor_sys_create_container("web", &config), -3);
     EXPECT_EQ(last_message(), "ZOR-SYS-LIB: create: Failed to create 'web'. (ErrNo=-3)");
