@@ -29,6 +29,8 @@ const std::set<std::string> kDocumentedNames = {
     "signo_for_sem",
     "pipefd",
     "tid",
+    "kestal_termination_get_time_stamps",
+    "kestal_termination_set_clock",
     "clockid",
     "tp_start",
     "tp_end",

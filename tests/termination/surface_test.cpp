@@ -16,6 +16,8 @@ const std::set<std::string> kTerminationNames = {
     "signo_for_sem",
     "pipefd",
     "tid",
+    "kestal_termination_get_time_stamps",
+    "kestal_termination_set_clock",
     "clockid",
     "tp_start",
     "tp_end",

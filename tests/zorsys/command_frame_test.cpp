@@ -1,6 +1,8 @@
 // The command frame: composing under the length rule, the status mapping, and what exactly
 // reaches system() and popen().
 #include "command_frame.hpp"
+
+#include <zorsys.h>
 #include "outcome_line.hpp"
 
 #include "log_recorder.hpp"
