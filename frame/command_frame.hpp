@@ -1,7 +1,7 @@
 // The command frame: every container operation of a client library composes one bounded
 // command line for an administration tool, escaping each caller text as one shell word, runs
-// it and turns the wait status into its result code. Operations describe only what is their own (prefix,
-// pieces, how the command runs, the texts of their outcome lines, see outcome_line.hpp).
+// it and turns the wait status into its result code. Operations describe only what is their own
+// (prefix, pieces, how the command runs, the texts of their outcome lines, see outcome_line.hpp).
 //
 // Both client libraries compile this frame, each into a namespace of its own
 // (ZOR_FRAME_NAMESPACE::frame), and their archives keep every symbol of it local, so the

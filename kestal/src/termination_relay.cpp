@@ -36,7 +36,8 @@ thread_local unsigned this_relay_generation = 0;
 // stores; a reader may see the seconds of one stamp beside the nanoseconds of the next.
 void stamp(timespec *target) noexcept {
     timespec now{};
-    const auto clock = static_cast<clockid_t>(__atomic_load_n(&kestal_state_clockid, __ATOMIC_RELAXED));
+    const auto clock =
+        static_cast<clockid_t>(__atomic_load_n(&kestal_state_clockid, __ATOMIC_RELAXED));
     if (clock_gettime(clock, &now) != 0) {
         return;
     }

@@ -353,7 +353,8 @@ TEST_F(Faults, NoCommandCanStartWhenNoProcessIsLeft) {
                 // status query too. Only a system() that returns -1 gives -255.
                 problems += mismatch(operation, "code", observed.code, -kNotFound);
             } else if (operation.mode == RunMode::kPopenLine && !operation.reads_status) {
-                problems += mismatch(operation, "code", observed.code, ZOR_SYS_EMISSING);  // no handle
+                problems +=
+                    mismatch(operation, "code", observed.code, ZOR_SYS_EMISSING);  // no handle
             } else {
                 problems += mismatch(operation, "code", observed.code, ZOR_SYS_EMISSING);
                 if (is_listing(operation)) {

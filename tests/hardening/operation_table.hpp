@@ -4,6 +4,8 @@
 // call composes, and how each is run.
 #pragma once
 
+#include "shell_model.hpp"
+
 #include <zorsys.h>
 
 #include <functional>
@@ -35,7 +37,7 @@ struct Case {
 };
 
 struct ExpectedCommand {
-    std::string text;  // the composed command, unescaped, without the suffix
+    client_test::CommandLine text;  // the composed command, unescaped, without the suffix
     RunMode mode;
 };
 

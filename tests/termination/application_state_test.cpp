@@ -63,7 +63,8 @@ TEST(ApplicationState, TheLibraryNeverTouchesTheApplicationsOwnObjects) {
     main_thread = pthread_self();
     delivered = 0;
     kestal_termination_set_clock(CLOCK_MONOTONIC);
-    kestal_termination_callback *record = kestal_termination_register_callback(SIGUSR1, note, nullptr);
+    kestal_termination_callback *record =
+        kestal_termination_register_callback(SIGUSR1, note, nullptr);
     ASSERT_NE(record, nullptr);
     ASSERT_EQ(raise(SIGUSR1), 0);
     ASSERT_TRUE(delivered_within(SIGUSR1));
@@ -94,7 +95,8 @@ TEST(ApplicationState, AForkedChildRunsARelayOfItsOwn) {
         alarm(20);  // a hang (a join on the parent's thread) ends the child as a failure
         main_thread = pthread_self();
         delivered = 0;
-        kestal_termination_callback *own = kestal_termination_register_callback(SIGUSR2, note, nullptr);
+        kestal_termination_callback *own =
+            kestal_termination_register_callback(SIGUSR2, note, nullptr);
         const bool registered = own != nullptr;
         const bool got = registered && raise(SIGUSR2) == 0 && delivered_within(SIGUSR2);
         const bool elsewhere = !on_main_thread.load();

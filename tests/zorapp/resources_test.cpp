@@ -78,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
         LimitCase{"SetWithGroup", true, numeric(3, 1), "g;1",
                   "sudo zor-app limit --mem 1 -n web -c g\\;1"},
         LimitCase{"SetWithEmptyGroup", true, numeric(3, 1), "",
-                  "sudo zor-app limit --mem 1 -n web -c "},
+                  "sudo zor-app limit --mem 1 -n web -c ''"},
         LimitCase{"UnsetCpu", false, numeric(1, 77), nullptr, "sudo zor-app unlimit --cpu -n web"},
         LimitCase{"UnsetCoreIgnoresTheText", false, core(nullptr), nullptr,
                   "sudo zor-app unlimit --core -n web"},
@@ -126,13 +126,17 @@ INSTANTIATE_TEST_SUITE_P(
                          true},
         LimitFailureCase{"SetWithoutGroupShowsNoName", true, true, numeric(1, 5), nullptr,
                          exited_with(1), -1, true},
-        LimitFailureCase{"SetWithoutHandle", true, false, numeric(1, 5), "g1", 0, ZOR_APP_EMISSING, false},
-        LimitFailureCase{"UnsetWithoutHandle", false, false, numeric(1, 5), nullptr, 0, ZOR_APP_EMISSING,
+        LimitFailureCase{"SetWithoutHandle", true, false, numeric(1, 5), "g1", 0, ZOR_APP_EMISSING,
                          false},
-        LimitFailureCase{"SetWithoutCoreText", true, true, core(nullptr), "g1", 0, ZOR_APP_EMISSING, false},
+        LimitFailureCase{"UnsetWithoutHandle", false, false, numeric(1, 5), nullptr, 0,
+                         ZOR_APP_EMISSING, false},
+        LimitFailureCase{"SetWithoutCoreText", true, true, core(nullptr), "g1", 0, ZOR_APP_EMISSING,
+                         false},
         LimitFailureCase{"SetOfKind0", true, true, numeric(0, 5), "g1", 0, ZOR_APP_EMISSING, false},
-        LimitFailureCase{"SetOfKind5", true, true, numeric(5, 5), nullptr, 0, ZOR_APP_EMISSING, false},
-        LimitFailureCase{"UnsetOfKindMinus1", false, true, numeric(-1, 5), "g1", 0, ZOR_APP_EMISSING, false}),
+        LimitFailureCase{"SetOfKind5", true, true, numeric(5, 5), nullptr, 0, ZOR_APP_EMISSING,
+                         false},
+        LimitFailureCase{"UnsetOfKindMinus1", false, true, numeric(-1, 5), "g1", 0,
+                         ZOR_APP_EMISSING, false}),
     [](const ::testing::TestParamInfo<LimitFailureCase> &tested) { return tested.param.name; });
 
 // ---------------------------------------------------------------------------------------
@@ -290,7 +294,8 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageFailureCase{"ToolFailsWithoutHandle", false, exited_with(3), false, -3},
                       UsageFailureCase{"PcloseFails", true, -1, false, -255},
                       UsageFailureCase{"PipeCannotStart", true, 0, true, ZOR_APP_EMISSING},
-                      UsageFailureCase{"PipeCannotStartWithoutHandle", false, 0, true, ZOR_APP_EMISSING}),
+                      UsageFailureCase{"PipeCannotStartWithoutHandle", false, 0, true,
+                                       ZOR_APP_EMISSING}),
     [](const ::testing::TestParamInfo<UsageFailureCase> &tested) { return tested.param.name; });
 
 TEST_F(AppTest, GetWithoutARecordRunsNothing) {

@@ -149,10 +149,10 @@ INSTANTIATE_TEST_SUITE_P(Operations, SimpleOperation, ::testing::ValuesIn(simple
                              return tested.param.name;
                          });
 
-TEST_F(Lifecycle, EmptyNameIsAppendedAsNothing) {
+TEST_F(Lifecycle, EmptyNameIsPassedAsAnEmptyWord) {
     client_test::fake_shell(0);
     EXPECT_EQ(zor_sys_start(handle("")), 0);
-    EXPECT_EQ(commands(), std::vector<std::string>{"sudo zor-sys start -n  > /dev/null 2>&1"});
+    EXPECT_EQ(commands(), std::vector<std::string>{"sudo zor-sys start -n '' > /dev/null 2>&1"});
 }
 
 TEST_F(Lifecycle, NullArgumentsRunNothingAndLogNothing) {

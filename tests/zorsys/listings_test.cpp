@@ -187,7 +187,8 @@ TEST_F(Table, ContainerListingsKeepToTheLengthRule) {
         client_test::fake_shell(exited_with(0), "s1\n");
         char *previous[] = {nullptr};
         names = previous;
-        EXPECT_EQ(boundary.list(handle(std::string(boundary.longest + 1, 'n')), &names), ZOR_SYS_ETOOLONG);
+        EXPECT_EQ(boundary.list(handle(std::string(boundary.longest + 1, 'n')), &names),
+                  ZOR_SYS_ETOOLONG);
         EXPECT_EQ(boundary.list(handle(std::string(boundary.longest - 1, 'n') + "?"), &names),
                   ZOR_SYS_ETOOLONG);
         EXPECT_EQ(names, previous);

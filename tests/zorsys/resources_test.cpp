@@ -346,7 +346,8 @@ TEST_F(Usage, KeepsToTheLengthRuleAndLogsTheRefusal) {
     client_test::reset_shell();
     client_test::fake_shell(exited_with(0), "1\n");
     EXPECT_EQ(get(handle(std::string(longest - 6, 'n')), 7, nullptr, &cpu, out), ZOR_SYS_ETOOLONG);
-    EXPECT_EQ(get(handle(std::string(longest - 1, 'n') + "*"), 0, nullptr, &cpu, out), ZOR_SYS_ETOOLONG);
+    EXPECT_EQ(get(handle(std::string(longest - 1, 'n') + "*"), 0, nullptr, &cpu, out),
+              ZOR_SYS_ETOOLONG);
     EXPECT_EQ(out, "");
     EXPECT_TRUE(client_test::shell_calls().empty());
     const auto lines = client_test::logged_lines();
