@@ -55,8 +55,8 @@ void BM_EscapeCommand(benchmark::State &state, const std::string *command) {
 
 BENCHMARK_CAPTURE(BM_CopyCommand, plain_1023, &kPlain);
 BENCHMARK_CAPTURE(BM_EscapeCommand, plain_1023, &kPlain);
-BENCHMARK_CAPTURE(BM_CopyCommand, meta_772, &kWithMeta);
-BENCHMARK_CAPTURE(BM_EscapeCommand, meta_772, &kWithMeta);
+BENCHMARK_CAPTURE(BM_CopyCommand, meta_767, &kWithMeta);
+BENCHMARK_CAPTURE(BM_EscapeCommand, meta_767, &kWithMeta);
 
 }  // namespace
 
