@@ -22,8 +22,9 @@ namespace ZOR_FRAME_NAMESPACE::frame {
 constexpr std::size_t kBufferSize = 1024;
 constexpr std::size_t kMaxLength = kBufferSize - 1;
 
-// The library's own result codes (ZOR_SYS_EMISSING / ZOR_APP_EMISSING and the ETOOLONG twins
-// of the public headers, which this frame's tests hold equal to these).
+// The library's own result codes: ZOR_SYS_EMISSING / ZOR_APP_EMISSING and ZOR_SYS_ETOOLONG /
+// ZOR_APP_ETOOLONG of the public headers, which each library holds equal to these when it
+// compiles.
 constexpr int kMissing = -201;  // an argument or output location is missing, a pipe failed
 constexpr int kTooLong = -202;  // a command, option or escaped command would not fit
 

@@ -36,7 +36,7 @@ constexpr char kSudo[] = "/usr/bin/sudo";
 struct Call {
     const char *label;
     std::function<int()> run;
-    Words expected;  // the tool and its words, as root through sudo
+    std::vector<Words> expected;  // each tool run: the tool and its words, as root via sudo
 };
 
 bool sudo_available() {
@@ -123,13 +123,13 @@ TEST(RealSudo, BothLibrariesRunTheToolsAsRootWithEveryTextOneWord) {
              zor_sys_handle h{0, const_cast<char *>("a b\tc")};
              return zor_sys_start(&h);
          },
-         {"zor-sys", "start", "-n", "a b\tc"}},
+         {{"zor-sys", "start", "-n", "a b\tc"}}},
         {"save",
          [] {
              zor_sys_handle h{0, web};
              return zor_sys_save_snapshot(&h, "");
          },
-         {"zor-sys", "save", "-n", "web", "-t", ""}},
+         {{"zor-sys", "save", "-n", "web", "-t", ""}}},
         {"limit",
          [] {
              zor_sys_handle h{0, web};
@@ -138,41 +138,69 @@ TEST(RealSudo, BothLibrariesRunTheToolsAsRootWithEveryTextOneWord) {
              r.value.core = core;
              return zor_sys_set_resource(&h, nullptr, nullptr, r);
          },
-         {"zor-sys", "limit", "--core", "0 3", "-n", "web"}},
+         {{"zor-sys", "limit", "--core", "0 3", "-n", "web"}}},
         {"create",
          [&attempt] { return zor_sys_destroy_container(attempt.c_str()); },
-         {"zor-sys", "destroy", "-n", attempt}},
+         {{"zor-sys", "destroy", "-n", attempt}}},
         {"immigrate",
          [&attempt] { return zor_sys_immigration_start(attempt.c_str(), 7); },
-         {"zor-target", "-n", attempt, "-p", "7"}},
+         {{"zor-target", "-n", attempt, "-p", "7"}}},
         {"app start",
          [] {
              zor_app_handle h{0, const_cast<char *>("")};
              return zor_app_start(&h);
          },
-         {"zor-app", "start", "-n", ""}},
+         {{"zor-app", "start", "-n", ""}}},
         {"app snapshot",
          [&attempt] {
              zor_app_handle h{0, web};
              return zor_app_load_snapshot(&h, attempt.c_str());
          },
-         {"zor-app", "load", "-n", "web", "-t", attempt}},
+         {{"zor-app", "load", "-n", "web", "-t", attempt}}},
         {"app base",
          [] { return zor_app_remove_base("b 1\t&"); },
-         {"zor-app", "remove", "--base", "b 1\t&"}},
+         {{"zor-app", "remove", "--base", "b 1\t&"}}},
+        {"open",
+         [] {
+             zor_sys_handle *handle = zor_sys_open("a;b c");
+             const int code = handle != nullptr ? 0 : 1;
+             (void)zor_sys_close(handle);
+             return code;
+         },
+         {{"zor-sys", "search", "-n", "a;b c"}, {"zor-sys", "info", "-n", "a;b c"}}},
+        {"app open",
+         [] {
+             zor_app_handle *handle = zor_app_open("");
+             const int code = handle != nullptr ? 0 : 1;
+             (void)zor_app_close(handle);
+             return code;
+         },
+         {{"zor-app", "search", "-n", ""}, {"zor-app", "info", "-n", ""}}},
     };
     tools.clear_record();
     const int failed = as_nobody_with_sudoers(sudoers, "/usr/bin:/bin:" + bin, calls);
     ASSERT_EQ(failed, 0) << "calls that failed as nobody (100+: the namespace or user change)";
 
+    std::vector<Words> expected;
+    for (const Call &call : calls) {
+        expected.insert(expected.end(), call.expected.begin(), call.expected.end());
+    }
     const std::vector<standin::Invocation> received = tools.invocations();
-    ASSERT_EQ(received.size(), calls.size());
-    for (std::size_t index = 0; index < calls.size(); ++index) {
+    ASSERT_EQ(received.size(), expected.size());
+    for (std::size_t index = 0; index < expected.size(); ++index) {
         Words got{received[index].program};
         got.insert(got.end(), received[index].args.begin(), received[index].args.end());
-        EXPECT_EQ(got, calls[index].expected) << calls[index].label;
-        EXPECT_TRUE(received[index].via_sudo) << calls[index].label;
+        EXPECT_EQ(got, expected[index]);
+        EXPECT_TRUE(received[index].via_sudo) << index;
     }
+    EXPECT_FALSE(fs::exists(canary));
+
+    // The sudoers lets nobody run nothing else as root.
+    tools.clear_record();
+    const std::string touch = "sudo -n /usr/bin/touch " + canary + " 2>/dev/null";
+    const std::vector<Call> refused = {
+        {"other command", [&touch] { return std::system(touch.c_str()) != 0 ? 0 : 1; }, {}}};
+    EXPECT_EQ(as_nobody_with_sudoers(sudoers, "/usr/bin:/bin:" + bin, refused), 0);
     EXPECT_FALSE(fs::exists(canary));
     // The machine's own sudoers was never touched: the bind lived in the child's namespace.
     struct stat machine {};
