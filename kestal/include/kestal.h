@@ -198,7 +198,9 @@ KESTAL_API extern const kestal_termination_channel commufunc[2];
  * and most position-independent executables do) sees values that the library
  * no longer changes. Read the time stamps with
  * kestal_termination_get_time_stamps() and choose their clock with
- * kestal_termination_set_clock(); the others are for reading only.
+ * kestal_termination_set_clock(); the other names are for reading only, and
+ * show current values only where the program reaches the library's own
+ * objects (code built with -fPIC in a shared object, for one).
  */
 #ifdef KESTAL_TERMINATION_STATE
 /** Semaphore of the "sem" channel; null while that channel does not exist. */
