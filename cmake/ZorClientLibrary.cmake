@@ -1,7 +1,8 @@
 # Helpers shared by the two client libraries, libzorsys and libzorapp.
 #
 # zor_add_command_frame(<object-library> NAMESPACE <ns> LOG_FILE <name> LOG_TAG <tag>)
-#   Compiles the command frame and its listing reader (name_list.hpp) into <object-library>
+#   Compiles the command frame of frame/ (composing, escaping, running, the listing reader,
+#   outcome lines and the shared handle operations) into <object-library>
 #   under the C++ namespace <ns>::frame, with the source file name and text tag that the
 #   library's outcome lines carry. Each library gets its own copy of the frame, so the two
 #   copies never meet at link time. The settings are public, so that test programs linking
@@ -18,8 +19,9 @@ find_program(ZOR_RELOCATABLE_LINKER NAMES ld.bfd ld REQUIRED)
 
 function(zor_add_command_frame target)
   cmake_parse_arguments(PARSE_ARGV 1 ARG "" "NAMESPACE;LOG_FILE;LOG_TAG" "")
-  get_filename_component(frame_dir ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../zorsys/src ABSOLUTE)
-  target_sources(${target} PRIVATE ${frame_dir}/command_frame.cpp ${frame_dir}/name_list.cpp)
+  get_filename_component(frame_dir ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../frame ABSOLUTE)
+  target_sources(${target} PRIVATE ${frame_dir}/command_frame.cpp ${frame_dir}/shell_word.cpp
+    ${frame_dir}/command_run.cpp ${frame_dir}/name_list.cpp)
   target_include_directories(${target} PUBLIC ${frame_dir})
   target_compile_definitions(${target} PUBLIC
     ZOR_FRAME_NAMESPACE=${ARG_NAMESPACE}

@@ -212,8 +212,8 @@ def escape_section(results):
     rows = pair_rows(results, [
         ("escaping 1,023 characters, no metacharacter", "BM_EscapeCommand/plain_1023",
          "copying them", "BM_CopyCommand/plain_1023"),
-        ("escaping 772 characters to 1,022, a third escaped", "BM_EscapeCommand/meta_772",
-         "copying them", "BM_CopyCommand/meta_772"),
+        ("escaping 767 characters to 1,023, a third escaped", "BM_EscapeCommand/meta_767",
+         "copying them", "BM_CopyCommand/meta_767"),
     ])
     per_char = results.ns("BM_EscapeCommand/plain_1023") / 1023
     return "\n".join([

@@ -143,6 +143,28 @@ KESTAL_API kestal_termination_callback *kestal_termination_register_callback(
  */
 KESTAL_API int kestal_termination_unregister_callback(kestal_termination_callback *record);
 
+/*
+ * struct timespec of <time.h>; declared here so that the header needs no more includes.
+ */
+struct timespec;
+
+/**
+ * Copies the time stamp that the signal handler took as the last signal
+ * arrived into *start, and the one the relay thread took as it received it
+ * into *end (either may be null; both are zero until a signal came). This
+ * is the way to read the two stamps: the exported tp_start and tp_end hold
+ * them only while the program neither defines those names itself nor holds
+ * copies of them (as a program linked with copy relocations does).
+ */
+KESTAL_API void kestal_termination_get_time_stamps(struct timespec *start, struct timespec *end);
+
+/**
+ * Sets the clock (a clock_gettime() clock id) of the two stamps; the default
+ * is CLOCK_PROCESS_CPUTIME_ID (2). This is the way to choose it; call it
+ * while no callback is registered.
+ */
+KESTAL_API void kestal_termination_set_clock(int clock);
+
 /**
  * One way of passing signal numbers from the signal handler to the relay
  * thread. init creates the channel and finish releases it (-1 on failure);
@@ -169,8 +191,16 @@ KESTAL_API extern const kestal_termination_channel commufunc[2];
  * The facility's process-wide state, for measurements and diagnostics. Its
  * names are short and generic, so they are declared only for a translation
  * unit that defines KESTAL_TERMINATION_STATE before including this header;
- * the library exports them either way. Applications only read them, apart
- * from clockid, which may be set while no callback is registered.
+ * the library exports them either way. The library works on storage of its
+ * own, of which these names are aliases: a program that defines one of the
+ * names itself keeps its own object, which the library never touches, and a
+ * program that holds copies of them (copy relocations, as position-dependent
+ * and most position-independent executables do) sees values that the library
+ * no longer changes. Read the time stamps with
+ * kestal_termination_get_time_stamps() and choose their clock with
+ * kestal_termination_set_clock(); the other names are for reading only, and
+ * show current values only where the program reaches the library's own
+ * objects (code built with -fPIC in a shared object, for one).
  */
 #ifdef KESTAL_TERMINATION_STATE
 /** Semaphore of the "sem" channel; null while that channel does not exist. */

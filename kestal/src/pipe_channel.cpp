@@ -1,6 +1,6 @@
 // The pipe channel: the handler writes the signal number, the relay reads them in order.
-#define KESTAL_TERMINATION_STATE
 #include "termination_channels.hpp"
+#include "termination_state.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -9,18 +9,12 @@
 #include <cstdio>
 #include <cstdlib>
 
-extern "C" {
-
-int *pipefd = nullptr;
-
-}  // extern "C"
-
 namespace kestal::termination {
 
 namespace {
 
 int *published() noexcept {
-    return __atomic_load_n(&pipefd, __ATOMIC_SEQ_CST);
+    return __atomic_load_n(&kestal_state_pipefd, __ATOMIC_SEQ_CST);
 }
 
 void close_end(int fd) noexcept {
@@ -49,7 +43,7 @@ int pipeInit() noexcept {
     // "write" report instead of stopping the thread that took the signal (perhaps the relay
     // itself, which alone could empty the pipe).
     (void)fcntl(ends[1], F_SETFL, O_NONBLOCK);
-    __atomic_store_n(&pipefd, ends, __ATOMIC_SEQ_CST);
+    __atomic_store_n(&kestal_state_pipefd, ends, __ATOMIC_SEQ_CST);
     return 0;
 }
 
@@ -92,7 +86,7 @@ int pipeRecv(int *signo) noexcept {
 }
 
 int pipeFinish() noexcept {
-    int *const ends = __atomic_exchange_n(&pipefd, nullptr, __ATOMIC_SEQ_CST);
+    int *const ends = __atomic_exchange_n(&kestal_state_pipefd, nullptr, __ATOMIC_SEQ_CST);
     if (ends == nullptr) {
         return 0;
     }

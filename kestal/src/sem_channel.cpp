@@ -8,8 +8,8 @@
 // Why nothing is lost: the handler counts before it posts, and the relay waits only after a
 // search found nothing pending. A signal counted after that search posts after it too, so the
 // wait returns.
-#define KESTAL_TERMINATION_STATE
 #include "termination_channels.hpp"
+#include "termination_state.hpp"
 
 #include <semaphore.h>
 
@@ -17,13 +17,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-
-extern "C" {
-
-sem_t *sem = nullptr;
-int signo_for_sem = 0;
-
-}  // extern "C"
 
 namespace kestal::termination {
 
@@ -37,9 +30,9 @@ std::atomic<int> next_claim{1};
 
 static_assert(std::atomic<unsigned>::is_always_lock_free, "counts must be async-signal-safe");
 
-// The exported pointer is read by signal handlers while a finish clears it.
+// The semaphore pointer is read by signal handlers while a finish clears it.
 sem_t *published() noexcept {
-    return __atomic_load_n(&sem, __ATOMIC_SEQ_CST);
+    return __atomic_load_n(&kestal_state_sem, __ATOMIC_SEQ_CST);
 }
 
 }  // namespace
@@ -83,7 +76,7 @@ int semInit() noexcept {
         std::free(created);
         return result;
     }
-    __atomic_store_n(&sem, created, __ATOMIC_SEQ_CST);
+    __atomic_store_n(&kestal_state_sem, created, __ATOMIC_SEQ_CST);
     return 0;
 }
 
@@ -94,7 +87,7 @@ int semSend(int *signo) noexcept {  // NOLINT(readability-non-const-parameter)
     }
     const SendGuard guard;
     const int number = *signo;
-    __atomic_store_n(&signo_for_sem, number, __ATOMIC_RELAXED);
+    __atomic_store_n(&kestal_state_signo_for_sem, number, __ATOMIC_RELAXED);
     // Counted before the semaphore is loaded: with no semaphore, the next channel takes it.
     if (is_signal_number(number)) {
         pending[number].fetch_add(1, std::memory_order_seq_cst);
@@ -139,7 +132,7 @@ int semRecv(int *signo) noexcept {
 }
 
 int semFinish() noexcept {
-    sem_t *const target = __atomic_exchange_n(&sem, nullptr, __ATOMIC_SEQ_CST);
+    sem_t *const target = __atomic_exchange_n(&kestal_state_sem, nullptr, __ATOMIC_SEQ_CST);
     if (target == nullptr) {
         return -1;
     }

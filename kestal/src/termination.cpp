@@ -83,4 +83,12 @@ int kestal_termination_unregister_callback(kestal_termination_callback *record) 
     return kestal::termination::unregister_callback(record);
 }
 
+void kestal_termination_get_time_stamps(struct timespec *start, struct timespec *end) {
+    kestal::termination::read_time_stamps(start, end);
+}
+
+void kestal_termination_set_clock(int clock) {
+    kestal::termination::set_clock(clock);
+}
+
 }  // extern "C"

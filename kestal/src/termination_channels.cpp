@@ -2,22 +2,13 @@
 // a signal handler, and error reports that a signal handler may make.
 #include "termination_channels.hpp"
 
+#include "termination_state.hpp"
+
 #include <sched.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstring>
-
-extern "C" {
-
-const kestal_termination_channel commufunc[2] = {
-    {kestal::termination::pipeInit, kestal::termination::pipeRecv, kestal::termination::pipeSend,
-     kestal::termination::pipeFinish, "pipe"},
-    {kestal::termination::semInit, kestal::termination::semRecv, kestal::termination::semSend,
-     kestal::termination::semFinish, "sem"},
-};
-
-}  // extern "C"
 
 namespace kestal::termination {
 
@@ -47,7 +38,7 @@ bool is_signal_number(int signo) noexcept {
 }
 
 const kestal_termination_channel &active_channel() noexcept {
-    return commufunc[active_index.load(std::memory_order_acquire)];
+    return kestal_state_channels[active_index.load(std::memory_order_acquire)];
 }
 
 void select_channel(int index) noexcept {
@@ -82,6 +73,11 @@ void wait_for_senders() noexcept {
     while (senders_in_phase[ended & 1].load(std::memory_order_seq_cst) != 0) {
         sched_yield();
     }
+}
+
+void forget_senders() noexcept {
+    senders_in_phase[0].store(0, std::memory_order_seq_cst);
+    senders_in_phase[1].store(0, std::memory_order_seq_cst);
 }
 
 void report_error_signal_safe(const char *prefix, int error) noexcept {

@@ -40,6 +40,10 @@ private:
 // find none, or the next one.
 void wait_for_senders() noexcept;
 
+// In the child after fork(): no sender of the parent's other threads exists there, so none
+// is waited for.
+void forget_senders() noexcept;
+
 // perror() for signal context: "prefix: description\n" in one write(2) to standard error,
 // without stdio, locale or allocation.
 void report_error_signal_safe(const char *prefix, int error) noexcept;

@@ -4,11 +4,11 @@
 // thread receives it and runs the callback. The relay is stopped by a wake-up, never by
 // cancellation: it looks at its generation before every receive, so a stop lets a running
 // callback complete and ends the relay before it starts another one.
-#define KESTAL_TERMINATION_STATE
 #include "termination_relay.hpp"
 
 #include "callback_table.hpp"
 #include "termination_channels.hpp"
+#include "termination_state.hpp"
 
 #include <pthread.h>
 #include <signal.h>
@@ -18,15 +18,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
-
-extern "C" {
-
-pthread_t tid;
-int clockid = CLOCK_PROCESS_CPUTIME_ID;
-struct timespec tp_start = {0, 0};
-struct timespec tp_end = {0, 0};
-
-}  // extern "C"
 
 namespace kestal::termination {
 
@@ -45,7 +36,8 @@ thread_local unsigned this_relay_generation = 0;
 // stores; a reader may see the seconds of one stamp beside the nanoseconds of the next.
 void stamp(timespec *target) noexcept {
     timespec now{};
-    const auto clock = static_cast<clockid_t>(__atomic_load_n(&clockid, __ATOMIC_RELAXED));
+    const auto clock =
+        static_cast<clockid_t>(__atomic_load_n(&kestal_state_clockid, __ATOMIC_RELAXED));
     if (clock_gettime(clock, &now) != 0) {
         return;
     }
@@ -53,9 +45,22 @@ void stamp(timespec *target) noexcept {
     __atomic_store_n(&target->tv_nsec, now.tv_nsec, __ATOMIC_RELAXED);
 }
 
+// Called in the child after fork(): only the forking thread exists there, so the relay the
+// parent runs is not this process's. It is forgotten (never woken, never joined), and the
+// channel copy goes with it, so that a signal in the child neither waits on a semaphore
+// nobody takes nor reaches the parent through a shared pipe; the signal stays counted and
+// the child's next registration starts a relay and a channel of its own.
+void forget_relay_after_fork() {
+    relay_running.store(false, std::memory_order_seq_cst);
+    relay_generation.fetch_add(1, std::memory_order_seq_cst);
+    this_relay_generation = 0;
+    forget_senders();
+    (void)active_channel().finish();
+}
+
 void signal_handler(int signo) {
     const int saved_errno = errno;
-    stamp(&tp_start);
+    stamp(&kestal_state_tp_start);
     int number = signo;
     (void)active_channel().send(&number);
     errno = saved_errno;
@@ -73,7 +78,7 @@ void *thread_func(void *arg) {
         if (signo == 0) {
             continue;  // a wake-up that brought no signal: a stop, or one post too many
         }
-        stamp(&tp_end);
+        stamp(&kestal_state_tp_end);
         const kestal_termination_callback *record = callback_slot(signo);
         if (record == nullptr) {
             continue;
@@ -91,6 +96,8 @@ void *thread_func(void *arg) {
 }  // namespace
 
 int start_relay() noexcept {
+    static const int at_fork = pthread_atfork(nullptr, nullptr, forget_relay_after_fork);
+    (void)at_fork;
     const kestal_termination_channel &channel = active_channel();
     if (channel.init() == -1) {
         return -1;
@@ -99,7 +106,7 @@ int start_relay() noexcept {
     // Set before the thread exists, so that the thread may stop itself from a callback.
     relay_running.store(true, std::memory_order_seq_cst);
     // The generation travels in the thread argument itself, so nothing is allocated for it.
-    const int error = pthread_create(&tid, nullptr, thread_func,
+    const int error = pthread_create(&kestal_state_tid, nullptr, thread_func,
                                      reinterpret_cast<void *>(  // NOLINT(performance-no-int-to-ptr)
                                          static_cast<std::uintptr_t>(generation)));
     if (error != 0) {
@@ -123,7 +130,7 @@ int stop_thread() noexcept {
         } else {
             int wake_up = 0;
             (void)active_channel().send(&wake_up);
-            const int error = pthread_join(tid, nullptr);
+            const int error = pthread_join(kestal_state_tid, nullptr);
             if (error != 0) {
                 std::fprintf(stderr, "pthread_join: error %d\n", error);
             }
@@ -132,6 +139,21 @@ int stop_thread() noexcept {
     }
     (void)active_channel().finish();
     return 0;
+}
+
+void read_time_stamps(timespec *start, timespec *end) noexcept {
+    if (start != nullptr) {
+        start->tv_sec = __atomic_load_n(&kestal_state_tp_start.tv_sec, __ATOMIC_RELAXED);
+        start->tv_nsec = __atomic_load_n(&kestal_state_tp_start.tv_nsec, __ATOMIC_RELAXED);
+    }
+    if (end != nullptr) {
+        end->tv_sec = __atomic_load_n(&kestal_state_tp_end.tv_sec, __ATOMIC_RELAXED);
+        end->tv_nsec = __atomic_load_n(&kestal_state_tp_end.tv_nsec, __ATOMIC_RELAXED);
+    }
+}
+
+void set_clock(int clock) noexcept {
+    __atomic_store_n(&kestal_state_clockid, clock, __ATOMIC_RELAXED);
 }
 
 void install_handler(int signo) noexcept {

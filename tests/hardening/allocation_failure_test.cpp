@@ -25,7 +25,7 @@ namespace hardening {
 namespace {
 
 char kName[] = "web";
-constexpr int kMissing = -201;
+constexpr int kMissing = ZOR_SYS_EMISSING;
 
 // A listing to run: it returns the code, and on success the entries as texts.
 struct Listing {

@@ -33,7 +33,7 @@ Observed coded(int code) {
 template <typename Handle, typename Close>
 Observed opened(Handle *handle, Close close) {
     Observed observed;
-    observed.code = handle != nullptr ? 0 : -201;
+    observed.code = handle != nullptr ? 0 : ZOR_SYS_EMISSING;
     if (handle != nullptr) {
         observed.value = handle->type;
         close(handle);

@@ -85,7 +85,7 @@ TEST_F(Faults, ToolAndSudoMissingFromPathGiveTheShells127) {
         const Observed observed = operation.call();
         if (operation.mode == RunMode::kPopenLine && !operation.reads_status) {
             // Open: the search itself finds nothing to run, so there is no handle.
-            EXPECT_EQ(observed.code, -201) << operation.name;
+            EXPECT_EQ(observed.code, ZOR_SYS_EMISSING) << operation.name;
             continue;
         }
         expect_status_outcome(operation, observed, kNotFound, "nothing on PATH");
@@ -102,7 +102,7 @@ TEST_F(Faults, ToolMissingBehindSudo) {
     for (const FaultOperation &operation : fault_operations()) {
         const Observed observed = operation.call();
         if (operation.mode == RunMode::kPopenLine && !operation.reads_status) {
-            EXPECT_EQ(observed.code, -201) << operation.name;
+            EXPECT_EQ(observed.code, ZOR_SYS_EMISSING) << operation.name;
             continue;
         }
         // sudo reports a missing program with its own status; without sudo the shell does.
@@ -321,7 +321,7 @@ TEST_F(Faults, PopenCannotStartWhenNoDescriptorIsLeft) {
                 problems += mismatch(operation, "code", observed.code, 0);
                 problems += mismatch(operation, "type", observed.value, 0);
             } else {
-                problems += mismatch(operation, "code", observed.code, -201);
+                problems += mismatch(operation, "code", observed.code, ZOR_SYS_EMISSING);
                 if (is_listing(operation)) {
                     problems += mismatch(operation, "list untouched", observed.list_untouched, 1);
                 } else {
@@ -353,9 +353,10 @@ TEST_F(Faults, NoCommandCanStartWhenNoProcessIsLeft) {
                 // status query too. Only a system() that returns -1 gives -255.
                 problems += mismatch(operation, "code", observed.code, -kNotFound);
             } else if (operation.mode == RunMode::kPopenLine && !operation.reads_status) {
-                problems += mismatch(operation, "code", observed.code, -201);  // no handle
+                problems +=
+                    mismatch(operation, "code", observed.code, ZOR_SYS_EMISSING);  // no handle
             } else {
-                problems += mismatch(operation, "code", observed.code, -201);
+                problems += mismatch(operation, "code", observed.code, ZOR_SYS_EMISSING);
                 if (is_listing(operation)) {
                     problems += mismatch(operation, "list untouched", observed.list_untouched, 1);
                 }

@@ -132,7 +132,7 @@ void check_call(const Operation &operation, const Case &c, int code,
     const std::vector<ExpectedCommand> commands = operation.commands(c);
     const std::vector<ExpectedCommand> fitting = runnable(commands);
     if (!commands.empty() && fitting.empty()) {
-        ASSERT_EQ(code, -202) << describe(operation, c);
+        ASSERT_EQ(code, ZOR_SYS_ETOOLONG) << describe(operation, c);
         ASSERT_TRUE(calls.empty()) << describe(operation, c);
         return;
     }
@@ -197,10 +197,13 @@ protected:
     void TearDown() override { client_test::reset_shell(); }
 };
 
-TEST_F(Injection, RandomTextsInEveryPositionReachTheToolAsTheirWords) {
+// Under dash, Debian's /bin/sh, and under bash as it behaves when it is /bin/sh.
+class ShellInjection : public Injection, public ::testing::WithParamInterface<const char *> {};
+
+TEST_P(ShellInjection, RandomTextsInEveryPositionReachTheToolAsOneWordEach) {
     const long total = from_environment("ZOR_INJECTION_CASES", HARDENING_DEFAULT_CASES);
     const standin::Session session;  // only for its private directory
-    const ShellBatch shell(session.directory());
+    const ShellBatch shell(session.directory(), GetParam());
     TextSource source(seed());
     const std::vector<Operation> &table = operation_table();
     const auto started = std::chrono::steady_clock::now();
@@ -209,9 +212,15 @@ TEST_F(Injection, RandomTextsInEveryPositionReachTheToolAsTheirWords) {
     std::vector<std::string> cases;
     std::size_t refused = 0;
     std::size_t lines = 0;
+    std::size_t splitting_texts = 0;
     for (long index = 0; index < total; ++index) {
         const Operation &operation = table[static_cast<std::size_t>(index) % table.size()];
         const Case c = make_case(operation, source);
+        for (std::size_t at = 0; at < c.texts.size(); ++at) {
+            const std::string &text = c.texts[at];
+            splitting_texts +=
+                c.present[at] && (text.empty() || text.find_first_of(" \t") != std::string::npos);
+        }
         client_test::reset_shell();
         client_test::fake_shell(0, "");
         client_test::clear_logged_lines();
@@ -245,11 +254,20 @@ TEST_F(Injection, RandomTextsInEveryPositionReachTheToolAsTheirWords) {
     // Both sides of the length bound must have been reached for the run to mean anything.
     EXPECT_GT(refused, static_cast<std::size_t>(total) / 100);
     EXPECT_GT(lines, static_cast<std::size_t>(total) / 2);
+    // Texts that the shell would split or drop unescaped: each reached the tool as one word
+    // (every line's words matched), so none gave an extra word or an escape.
+    EXPECT_GT(splitting_texts, static_cast<std::size_t>(total) / 10);
     std::printf(
-        "[ injection ] %ld cases, %zu command lines through the shell, %zu refused by "
-        "the length rule, %.1f s, %s\n",
-        total, lines, refused, seconds, seed_note().c_str());
+        "[ injection ] %s: %ld cases, %zu command lines through the shell, %zu refused by "
+        "the length rule, %zu caller texts with a blank, tab or nothing, 0 extra words, "
+        "0 escapes, %.1f s, %s\n",
+        GetParam(), total, lines, refused, splitting_texts, seconds, seed_note().c_str());
 }
+
+INSTANTIATE_TEST_SUITE_P(Shells, ShellInjection, ::testing::Values("/bin/sh", "/bin/bash"),
+                         [](const ::testing::TestParamInfo<const char *> &shell) {
+                             return std::string(shell.param) == "/bin/sh" ? "Dash" : "BashAsSh";
+                         });
 
 // Writes the process's standard error into a file for as long as it lives.
 class CapturedError {
@@ -314,7 +332,7 @@ TEST_F(Injection, ASampleRunsEndToEndThroughTheStandIns) {
             const std::vector<ExpectedCommand> commands = operation.commands(c);
             const std::vector<ExpectedCommand> fitting = runnable(commands);
             const std::vector<standin::Invocation> received = tools.invocations();
-            const int expected_code = !commands.empty() && fitting.empty() ? -202 : 0;
+            const int expected_code = !commands.empty() && fitting.empty() ? ZOR_SYS_ETOOLONG : 0;
             if (code != expected_code || received.size() != fitting.size()) {
                 failure = describe(operation, c) + ": code " + std::to_string(code) + ", " +
                           std::to_string(received.size()) + " tool runs";

@@ -8,6 +8,8 @@ namespace hardening {
 
 namespace {
 
+using client_test::CommandLine;
+using client_test::word;
 using Commands = std::vector<ExpectedCommand>;
 
 const char *arg(const Case &c, std::size_t index) {
@@ -22,11 +24,11 @@ std::string number(int value) {
     return std::to_string(value);
 }
 
-ExpectedCommand run(std::string text) {
+ExpectedCommand run(CommandLine text) {
     return {std::move(text), RunMode::kSystem};
 }
 
-ExpectedCommand read(std::string text, RunMode mode = RunMode::kPopenLine) {
+ExpectedCommand read(CommandLine text, RunMode mode = RunMode::kPopenLine) {
     return {std::move(text), mode};
 }
 
@@ -55,7 +57,7 @@ std::string kind_word(int type) {
 // An operation on a handle that runs "<prefix><name><options>" with system().
 Operation handle_op(const char *name, const char *prefix, std::function<int(const Case &)> call) {
     return {name, {{"name", false}}, fixed_type, std::move(call), [prefix](const Case &c) {
-                return Commands{run(prefix + c.texts[0])};
+                return Commands{run(prefix + word(c.texts[0]))};
             }};
 }
 
@@ -67,7 +69,7 @@ Operation tagged_op(const char *name, const char *prefix, const char *second,
             fixed_type,
             std::move(call),
             [prefix](const Case &c) {
-                return Commands{run(prefix + c.texts[0] + " -t " + c.texts[1])};
+                return Commands{run(prefix + word(c.texts[0]) + " -t " + word(c.texts[1]))};
             }};
 }
 
@@ -80,12 +82,12 @@ Operation group_op(const char *name, const char *prefix, const char *number_flag
             fixed_type,
             std::move(call),
             [prefix, number_flag](const Case &c) {
-                std::string text = prefix + c.texts[0];
+                CommandLine text = prefix + word(c.texts[0]);
                 if (number_flag != nullptr) {
                     text += number_flag + number(c.number);
                 }
                 if (c.present[1]) {
-                    text += " -n " + c.texts[1];
+                    text += " -n " + word(c.texts[1]);
                 }
                 return Commands{run(text)};
             }};
@@ -103,7 +105,9 @@ Operation list_op(const char *name, const char *command, int (*get)(char ***),
                 release(list);
                 return code;
             },
-            [command](const Case &) { return Commands{read(command, RunMode::kPopenList)}; }};
+            [command](const Case &) {
+                return Commands{read(CommandLine(command), RunMode::kPopenList)};
+            }};
 }
 
 // A listing for a handle: every line of the output of "<prefix><name>".
@@ -121,7 +125,7 @@ Operation handle_list_op(const char *name, const char *prefix, int (*get)(Handle
                 return code;
             },
             [prefix](const Case &c) {
-                return Commands{read(prefix + c.texts[0], RunMode::kPopenList)};
+                return Commands{read(prefix + word(c.texts[0]), RunMode::kPopenList)};
             }};
 }
 
@@ -136,26 +140,27 @@ std::vector<Operation> sys_operations() {
                          return zor_sys_create_container(c.texts[0].c_str(), &config);
                      },
                      [](const Case &c) {
-                         std::string text = "sudo zor-sys create -n " + c.texts[0];
+                         CommandLine text = "sudo zor-sys create -n " + word(c.texts[0]);
                          if (c.type == 100) {
                              if (c.number > 0) {
                                  text += " -m " + number(c.number);
                              }
                              if (given(c, 1)) {
-                                 text += " -b " + c.texts[1];
+                                 text += " -b " + word(c.texts[1]);
                              }
                              if (given(c, 2)) {
-                                 text += " -f " + c.texts[2];
+                                 text += " -f " + word(c.texts[2]);
                              }
                          }
                          return Commands{run(text)};
                      }});
-    table.push_back(
-        {"zor_sys_destroy_container",
-         {{"name", false}},
-         fixed_type,
-         [](const Case &c) { return zor_sys_destroy_container(c.texts[0].c_str()); },
-         [](const Case &c) { return Commands{run("sudo zor-sys destroy -n " + c.texts[0])}; }});
+    table.push_back({"zor_sys_destroy_container",
+                     {{"name", false}},
+                     fixed_type,
+                     [](const Case &c) { return zor_sys_destroy_container(c.texts[0].c_str()); },
+                     [](const Case &c) {
+                         return Commands{run("sudo zor-sys destroy -n " + word(c.texts[0]))};
+                     }});
     table.push_back({"zor_sys_open",
                      {{"name", false}},
                      fixed_type,
@@ -168,8 +173,8 @@ std::vector<Operation> sys_operations() {
                          return 0;
                      },
                      [](const Case &c) {
-                         return Commands{run("sudo zor-sys search -n " + c.texts[0]),
-                                         read("sudo zor-sys info -n " + c.texts[0])};
+                         return Commands{run("sudo zor-sys search -n " + word(c.texts[0])),
+                                         read("sudo zor-sys info -n " + word(c.texts[0]))};
                      }});
     table.push_back(handle_op("zor_sys_start", "sudo zor-sys start -n ", [](const Case &c) {
         zor_sys_handle handle = sys_handle(c);
@@ -183,16 +188,17 @@ std::vector<Operation> sys_operations() {
         zor_sys_handle handle = sys_handle(c);
         return zor_sys_get_status(&handle);
     }));
-    table.push_back(
-        {"zor_sys_get_pid",
-         {{"name", false}},
-         fixed_type,
-         [](const Case &c) {
-             zor_sys_handle handle = sys_handle(c);
-             int32_t pid = 0;
-             return zor_sys_get_pid(&handle, &pid);
-         },
-         [](const Case &c) { return Commands{read("sudo zor-sys getpid -n " + c.texts[0])}; }});
+    table.push_back({"zor_sys_get_pid",
+                     {{"name", false}},
+                     fixed_type,
+                     [](const Case &c) {
+                         zor_sys_handle handle = sys_handle(c);
+                         int32_t pid = 0;
+                         return zor_sys_get_pid(&handle, &pid);
+                     },
+                     [](const Case &c) {
+                         return Commands{read("sudo zor-sys getpid -n " + word(c.texts[0]))};
+                     }});
     table.push_back(list_op("zor_sys_get_container_list", "sudo zor-sys list",
                             zor_sys_get_container_list, zor_sys_release_container_list));
     table.push_back(list_op("zor_sys_get_base_list", "sudo zor-sys list --base",
@@ -201,12 +207,13 @@ std::vector<Operation> sys_operations() {
                                    zor_sys_get_snapshot_list, zor_sys_release_snapshot_list));
     table.push_back(handle_list_op("zor_sys_get_checkpoint_list", "zor-sys list --checkpoint -n ",
                                    zor_sys_get_checkpoint_list, zor_sys_release_checkpoint_list));
-    table.push_back(
-        {"zor_sys_remove_base",
-         {{"image", false}},
-         fixed_type,
-         [](const Case &c) { return zor_sys_remove_base(c.texts[0].c_str()); },
-         [](const Case &c) { return Commands{run("sudo zor-sys remove --base " + c.texts[0])}; }});
+    table.push_back({"zor_sys_remove_base",
+                     {{"image", false}},
+                     fixed_type,
+                     [](const Case &c) { return zor_sys_remove_base(c.texts[0].c_str()); },
+                     [](const Case &c) {
+                         return Commands{run("sudo zor-sys remove --base " + word(c.texts[0]))};
+                     }});
     table.push_back({"zor_sys_set_resource",
                      {{"name", false}, {"cgroup", true}, {"app_name", true}, {"core", false}},
                      resource_kind,
@@ -224,14 +231,15 @@ std::vector<Operation> sys_operations() {
                          return zor_sys_set_resource(&handle, arg(c, 1), arg(c, 2), resource);
                      },
                      [](const Case &c) {
-                         std::string text = "sudo zor-sys limit" + kind_word(c.type) + " " +
-                                            (c.type == 2 ? c.texts[3] : number(c.number)) + " -n " +
-                                            c.texts[0];
+                         CommandLine text =
+                             "sudo zor-sys limit" + kind_word(c.type) + " " +
+                             (c.type == 2 ? word(c.texts[3]) : CommandLine(number(c.number))) +
+                             " -n " + word(c.texts[0]);
                          if (c.present[2]) {
-                             text += " -a " + c.texts[2];
+                             text += " -a " + word(c.texts[2]);
                          }
                          if (c.present[1]) {
-                             text += " -g " + c.texts[1];
+                             text += " -g " + word(c.texts[1]);
                          }
                          return Commands{run(text)};
                      }});
@@ -245,13 +253,13 @@ std::vector<Operation> sys_operations() {
                          return zor_sys_unset_resource(&handle, arg(c, 1), arg(c, 2), resource);
                      },
                      [](const Case &c) {
-                         std::string text =
-                             "sudo zor-sys unlimit" + kind_word(c.type) + " -n " + c.texts[0];
+                         CommandLine text =
+                             "sudo zor-sys unlimit" + kind_word(c.type) + " -n " + word(c.texts[0]);
                          if (c.present[2]) {
-                             text += " -a " + c.texts[2];
+                             text += " -a " + word(c.texts[2]);
                          }
                          if (c.present[1]) {
-                             text += " -c " + c.texts[1];
+                             text += " -c " + word(c.texts[1]);
                          }
                          return Commands{run(text)};
                      }});
@@ -265,10 +273,10 @@ std::vector<Operation> sys_operations() {
                          return zor_sys_get_resource(&handle, c.number, arg(c, 1), &resource);
                      },
                      [](const Case &c) {
-                         std::string text =
-                             "sudo zor-sys usage" + kind_word(c.type) + " -n " + c.texts[0];
+                         CommandLine text =
+                             "sudo zor-sys usage" + kind_word(c.type) + " -n " + word(c.texts[0]);
                          if (c.present[1]) {
-                             text += " -a " + c.texts[1];
+                             text += " -a " + word(c.texts[1]);
                          }
                          if (c.number > 0) {
                              text += (c.present[1] ? " -vpid " : " -pid ") + number(c.number);
@@ -322,8 +330,8 @@ std::vector<Operation> sys_operations() {
                                                         c.texts[2].c_str());
                      },
                      [](const Case &c) {
-                         return Commands{run("sudo zor-sys commit -n " + c.texts[0] + " -t " +
-                                             c.texts[1] + " -b " + c.texts[2])};
+                         return Commands{run("sudo zor-sys commit -n " + word(c.texts[0]) + " -t " +
+                                             word(c.texts[1]) + " -b " + word(c.texts[2]))};
                      }});
     table.push_back(handle_op("zor_sys_share", "zor-sys share -n ", [](const Case &c) {
         zor_sys_handle handle = sys_handle(c);
@@ -341,8 +349,9 @@ std::vector<Operation> sys_operations() {
                          return zor_sys_migration_start(&handle, c.texts[1].c_str(), c.number);
                      },
                      [](const Case &c) {
-                         return Commands{run("sudo zor-sys migrate -n " + c.texts[0] + " -d " +
-                                             c.texts[1] + " -p " + number(c.number))};
+                         return Commands{run("sudo zor-sys migrate -n " + word(c.texts[0]) +
+                                             " -d " + word(c.texts[1]) + " -p " +
+                                             number(c.number))};
                      }});
     table.push_back(
         {"zor_sys_immigration_start",
@@ -350,7 +359,8 @@ std::vector<Operation> sys_operations() {
          fixed_type,
          [](const Case &c) { return zor_sys_immigration_start(c.texts[0].c_str(), c.number); },
          [](const Case &c) {
-             return Commands{run("sudo zor-target -n " + c.texts[0] + " -p " + number(c.number))};
+             return Commands{
+                 run("sudo zor-target -n " + word(c.texts[0]) + " -p " + number(c.number))};
          }});
     table.push_back(
         group_op("zor_sys_create_cgroup", "sudo zor-sys create -g ", nullptr, [](const Case &c) {
@@ -387,7 +397,7 @@ Operation register_op(const char *name, const char *prefix, const char *flag,
                 return operation(&handle, c.number);
             },
             [prefix, flag](const Case &c) {
-                return Commands{run(prefix + c.texts[0] + flag + number(c.number))};
+                return Commands{run(prefix + word(c.texts[0]) + flag + number(c.number))};
             }};
 }
 
@@ -421,23 +431,24 @@ std::vector<Operation> app_operations() {
                          return zor_app_create_container(c.texts[0].c_str(), &config);
                      },
                      [](const Case &c) {
-                         std::string text = "sudo zor-app create -n " + c.texts[0];
+                         CommandLine text = "sudo zor-app create -n " + word(c.texts[0]);
                          if (c.type == 1) {
                              if (c.number > 0) {
                                  text += " -p " + number(c.number);
                              }
                              if (given(c, 1)) {
-                                 text += " -b " + c.texts[1];
+                                 text += " -b " + word(c.texts[1]);
                              }
                          }
                          return Commands{run(text)};
                      }});
-    table.push_back(
-        {"zor_app_destroy_container",
-         {{"name", false}},
-         fixed_type,
-         [](const Case &c) { return zor_app_destroy_container(c.texts[0].c_str()); },
-         [](const Case &c) { return Commands{run("sudo zor-app destroy -n " + c.texts[0])}; }});
+    table.push_back({"zor_app_destroy_container",
+                     {{"name", false}},
+                     fixed_type,
+                     [](const Case &c) { return zor_app_destroy_container(c.texts[0].c_str()); },
+                     [](const Case &c) {
+                         return Commands{run("sudo zor-app destroy -n " + word(c.texts[0]))};
+                     }});
     table.push_back({"zor_app_open",
                      {{"name", false}},
                      fixed_type,
@@ -450,8 +461,8 @@ std::vector<Operation> app_operations() {
                          return 0;
                      },
                      [](const Case &c) {
-                         return Commands{run("sudo zor-app search -n " + c.texts[0]),
-                                         read("sudo zor-app info -n " + c.texts[0])};
+                         return Commands{run("sudo zor-app search -n " + word(c.texts[0])),
+                                         read("sudo zor-app info -n " + word(c.texts[0]))};
                      }});
     table.push_back(handle_op("zor_app_start", "sudo zor-app start -n ", [](const Case &c) {
         zor_app_handle handle = app_handle(c);
@@ -465,16 +476,17 @@ std::vector<Operation> app_operations() {
         zor_app_handle handle = app_handle(c);
         return zor_app_get_status(&handle);
     }));
-    table.push_back(
-        {"zor_app_get_pid",
-         {{"name", false}},
-         fixed_type,
-         [](const Case &c) {
-             zor_app_handle handle = app_handle(c);
-             int32_t pid = 0;
-             return zor_app_get_pid(&handle, &pid);
-         },
-         [](const Case &c) { return Commands{read("sudo zor-app getpid -n " + c.texts[0])}; }});
+    table.push_back({"zor_app_get_pid",
+                     {{"name", false}},
+                     fixed_type,
+                     [](const Case &c) {
+                         zor_app_handle handle = app_handle(c);
+                         int32_t pid = 0;
+                         return zor_app_get_pid(&handle, &pid);
+                     },
+                     [](const Case &c) {
+                         return Commands{read("sudo zor-app getpid -n " + word(c.texts[0]))};
+                     }});
     table.push_back(list_op("zor_app_get_container_list", "sudo zor-app list",
                             zor_app_get_container_list, zor_app_release_container_list));
     table.push_back(list_op("zor_app_get_base_list", "sudo zor-app list --base",
@@ -492,20 +504,21 @@ std::vector<Operation> app_operations() {
                          return code;
                      },
                      [](const Case &c) {
-                         return Commands{
-                             read("sudo zor-app pidlist -n " + c.texts[0], RunMode::kPopenPairs)};
+                         return Commands{read("sudo zor-app pidlist -n " + word(c.texts[0]),
+                                              RunMode::kPopenPairs)};
                      }});
     table.push_back(inert_op("zor_app_get_checkpoint_list", [](const Case &c) {
         zor_app_handle handle = app_handle(c);
         char **list = nullptr;
         return zor_app_get_checkpoint_list(&handle, &list);
     }));
-    table.push_back(
-        {"zor_app_remove_base",
-         {{"image", false}},
-         fixed_type,
-         [](const Case &c) { return zor_app_remove_base(c.texts[0].c_str()); },
-         [](const Case &c) { return Commands{run("sudo zor-app remove --base " + c.texts[0])}; }});
+    table.push_back({"zor_app_remove_base",
+                     {{"image", false}},
+                     fixed_type,
+                     [](const Case &c) { return zor_app_remove_base(c.texts[0].c_str()); },
+                     [](const Case &c) {
+                         return Commands{run("sudo zor-app remove --base " + word(c.texts[0]))};
+                     }});
     table.push_back({"zor_app_set_resource",
                      {{"name", false}, {"cgroup", true}, {"core", false}},
                      resource_kind,
@@ -521,11 +534,12 @@ std::vector<Operation> app_operations() {
                          return zor_app_set_resource(&handle, arg(c, 1), resource);
                      },
                      [](const Case &c) {
-                         std::string text = "sudo zor-app limit" + kind_word(c.type) + " " +
-                                            (c.type == 2 ? c.texts[2] : number(c.number)) + " -n " +
-                                            c.texts[0];
+                         CommandLine text =
+                             "sudo zor-app limit" + kind_word(c.type) + " " +
+                             (c.type == 2 ? word(c.texts[2]) : CommandLine(number(c.number))) +
+                             " -n " + word(c.texts[0]);
                          if (c.present[1]) {
-                             text += " -c " + c.texts[1];
+                             text += " -c " + word(c.texts[1]);
                          }
                          return Commands{run(text)};
                      }});
@@ -539,10 +553,10 @@ std::vector<Operation> app_operations() {
                          return zor_app_unset_resource(&handle, arg(c, 1), resource);
                      },
                      [](const Case &c) {
-                         std::string text =
-                             "sudo zor-app unlimit" + kind_word(c.type) + " -n " + c.texts[0];
+                         CommandLine text =
+                             "sudo zor-app unlimit" + kind_word(c.type) + " -n " + word(c.texts[0]);
                          if (c.present[1]) {
-                             text += " -c " + c.texts[1];
+                             text += " -c " + word(c.texts[1]);
                          }
                          return Commands{run(text)};
                      }});
@@ -557,12 +571,12 @@ std::vector<Operation> app_operations() {
                                                      arg(c, 1), &resource);
                      },
                      [](const Case &c) {
-                         std::string text = "sudo zor-app usage" + kind_word(c.type);
+                         CommandLine text("sudo zor-app usage" + kind_word(c.type));
                          if (c.present[0]) {
-                             text += " -n " + c.texts[0];
+                             text += " -n " + word(c.texts[0]);
                          }
                          if (c.present[1]) {
-                             text += " -g " + c.texts[1];
+                             text += " -g " + word(c.texts[1]);
                          }
                          if (c.number > 0) {
                              text += (c.present[0] ? " -vpid " : " -pid ") + number(c.number);
@@ -601,8 +615,8 @@ std::vector<Operation> app_operations() {
                                                         c.texts[2].c_str());
                      },
                      [](const Case &c) {
-                         return Commands{run("sudo zor-app commit -n " + c.texts[0] + " -t " +
-                                             c.texts[1] + " -b " + c.texts[2])};
+                         return Commands{run("sudo zor-app commit -n " + word(c.texts[0]) + " -t " +
+                                             word(c.texts[1]) + " -b " + word(c.texts[2]))};
                      }});
     table.push_back(inert_op("zor_app_checkpoint", [](const Case &c) {
         zor_app_handle handle = app_handle(c);

@@ -4,6 +4,10 @@
 // call composes, and how each is run.
 #pragma once
 
+#include "shell_model.hpp"
+
+#include <zorsys.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -33,7 +37,7 @@ struct Case {
 };
 
 struct ExpectedCommand {
-    std::string text;  // the composed command, unescaped, without the suffix
+    client_test::CommandLine text;  // the composed command, unescaped, without the suffix
     RunMode mode;
 };
 
@@ -52,6 +56,6 @@ struct Operation {
 const std::vector<Operation> &operation_table();
 
 // The result of an open that returned no handle.
-constexpr int kNoHandle = -202;
+constexpr int kNoHandle = ZOR_SYS_ETOOLONG;
 
 }  // namespace hardening

@@ -119,8 +119,8 @@ std::vector<std::string> unexpected_files(const std::filesystem::path &directory
     return found;
 }
 
-ShellBatch::ShellBatch(std::filesystem::path directory)
-    : directory_(std::move(directory)), scratch_(directory_ / "scratch") {
+ShellBatch::ShellBatch(std::filesystem::path directory, std::string shell)
+    : directory_(std::move(directory)), scratch_(directory_ / "scratch"), shell_(std::move(shell)) {
     std::filesystem::create_directories(scratch_);
     lay_bait(scratch_);
 }
@@ -152,8 +152,8 @@ BatchOutcome ShellBatch::run(const std::vector<std::string> &lines) const {
         char path[] = "PATH=/nonexistent";
         char *environment[] = {path, const_cast<char *>(home.c_str()),
                                const_cast<char *>(temporary.c_str()), nullptr};
-        char shell[] = "/bin/sh";
-        char *arguments[] = {shell, const_cast<char *>(script.c_str()), nullptr};
+        char name[] = "sh";
+        char *arguments[] = {name, const_cast<char *>(script.c_str()), nullptr};
         if (chdir(scratch_.c_str()) != 0 || !move_to(out_fd, 1) || !move_to(err_fd, 2) ||
             !move_to(record_fd, 3)) {
             _exit(126);
@@ -162,7 +162,7 @@ BatchOutcome ShellBatch::run(const std::vector<std::string> &lines) const {
         if (null_fd < 0 || dup2(null_fd, 0) < 0) {
             _exit(126);
         }
-        execve(shell, arguments, environment);
+        execve(shell_.c_str(), arguments, environment);
         _exit(127);
     }
     close(record_fd);

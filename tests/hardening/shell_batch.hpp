@@ -29,7 +29,9 @@ struct BatchOutcome {
 // bait files, so that a glob that escaped its escaping matches something.
 class ShellBatch {
 public:
-    explicit ShellBatch(std::filesystem::path directory);
+    // shell runs the lines as /bin/sh would: it is started under the name "sh", so that bash
+    // keeps to the POSIX rules as it does when it is the system's /bin/sh.
+    explicit ShellBatch(std::filesystem::path directory, std::string shell = "/bin/sh");
 
     BatchOutcome run(const std::vector<std::string> &lines) const;
 
@@ -38,6 +40,7 @@ public:
 private:
     std::filesystem::path directory_;
     std::filesystem::path scratch_;
+    std::string shell_;
 };
 
 // The whole contents of a file; "" when it cannot be read.

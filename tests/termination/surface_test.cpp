@@ -45,6 +45,10 @@ TEST(TerminationSurface, TheDocumentedNamesAreExportedUnderTheVersionNode) {
     for (const std::string &name : kTerminationNames) {
         EXPECT_EQ(names.count(name + "@@KESTAL_1"), 1u) << name;
     }
+    for (const char *name :
+         {"kestal_termination_get_time_stamps", "kestal_termination_set_clock"}) {
+        EXPECT_EQ(names.count(std::string(name) + "@@KESTAL_1.1"), 1u) << name;
+    }
 }
 
 TEST(TerminationSurface, NothingOfTheMachineryIsExported) {

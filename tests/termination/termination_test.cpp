@@ -14,6 +14,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -194,6 +195,30 @@ INSTANTIATE_TEST_SUITE_P(BothChannels, Delivery,
                          testing::Values(kestal::termination::kPipeChannel,
                                          kestal::termination::kSemChannel),
                          channel_name);
+
+// A child forked while the pipe channel runs must not pass its signals into the parent's
+// pipe: the child's number would reach the parent's relay, ahead of the parent's own next one.
+TEST_F(Termination, AForkedChildsSignalNeverReachesTheParentsRelay) {
+    kestal::termination::select_channel(kestal::termination::kPipeChannel);
+    Probe inherited;
+    Probe own;
+    ASSERT_NE(add(SIGUSR1, probe_callback, &inherited), nullptr);
+    ASSERT_NE(add(SIGUSR2, probe_callback, &own), nullptr);
+    ASSERT_EQ(raise(SIGUSR2), 0);  // the relay is past its start before the fork
+    ASSERT_TRUE(own.called.wait());
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        (void)raise(SIGUSR1);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(raise(SIGUSR2), 0);
+    ASSERT_TRUE(kestal::test::wait_until([&] { return own.calls.load() == 2; }));
+    EXPECT_EQ(inherited.calls.load(), 0);
+}
 
 TEST_F(Termination, ASecondRegistrationWritesNoCommandAndBothCallbacksRun) {
     Probe one;

@@ -65,7 +65,7 @@ std::vector<LengthCase> length_cases() {
         {"OpenSearch", "sudo zor-app search -n ", true, "zor_app_open",
          [](const std::string &n) {
              zor_app_handle *opened = zor_app_open(n.c_str());
-             const int code = opened != nullptr ? 0 : -202;
+             const int code = opened != nullptr ? 0 : ZOR_APP_ETOOLONG;
              free_handle(opened);
              return code;
          }},
@@ -221,13 +221,13 @@ TEST_P(LengthRule, RunsACommandOfExactly1023Characters) {
 
 TEST_P(LengthRule, RefusesOneCharacterMore) {
     client_test::fake_shell(0, "CONTAINER_TYPE 1\n");
-    EXPECT_EQ(GetParam().run(std::string(longest() + 1, 'n')), -202);
+    EXPECT_EQ(GetParam().run(std::string(longest() + 1, 'n')), ZOR_APP_ETOOLONG);
     expect_refused();
 }
 
 TEST_P(LengthRule, CountsTheBackslashesOfTheEscaping) {
     client_test::fake_shell(0, "CONTAINER_TYPE 1\n");
-    EXPECT_EQ(GetParam().run(std::string(longest() - 1, 'n') + ";"), -202);
+    EXPECT_EQ(GetParam().run(std::string(longest() - 1, 'n') + ";"), ZOR_APP_ETOOLONG);
     expect_refused();
 }
 
@@ -240,7 +240,7 @@ TEST_F(AppTest, SuspendTakesANameOf982Characters) {
     // 24 characters of prefix, 17 of suffix.
     client_test::fake_shell(0);
     EXPECT_EQ(on_handle(std::string(982, 'w'), zor_app_suspend), 0);
-    EXPECT_EQ(on_handle(std::string(983, 'w'), zor_app_suspend), -202);
+    EXPECT_EQ(on_handle(std::string(983, 'w'), zor_app_suspend), ZOR_APP_ETOOLONG);
     EXPECT_EQ(client_test::shell_calls().size(), 1u);
 }
 
@@ -251,7 +251,7 @@ TEST_F(AppTest, SaveShares981CharactersBetweenContainerAndSnapshot) {
         return zor_app_save_snapshot(h, snapshot.c_str());
     };
     EXPECT_EQ(on_handle(std::string(500, 'w'), save), 0);
-    EXPECT_EQ(on_handle(std::string(501, 'w'), save), -202);
+    EXPECT_EQ(on_handle(std::string(501, 'w'), save), ZOR_APP_ETOOLONG);
     EXPECT_EQ(client_test::shell_calls().size(), 1u);
 }
 

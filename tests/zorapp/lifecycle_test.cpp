@@ -134,13 +134,13 @@ TEST_F(Lifecycle, CloseOfANamelessHandleReleasesItAndFails) {
     auto *nameless = static_cast<zor_app_handle *>(std::malloc(sizeof(zor_app_handle)));
     nameless->type = 1;
     nameless->name = nullptr;
-    EXPECT_EQ(zor_app_close(nameless), -201);
+    EXPECT_EQ(zor_app_close(nameless), ZOR_APP_EMISSING);
     expect_one_line(LOG_ERR, "zor_app_close",
                     "ZOR-APP-LIB: close: Failed to close handler of ''. (ErrNo=-201)");
 }
 
 TEST_F(Lifecycle, CloseOfNoHandleFails) {
-    EXPECT_EQ(zor_app_close(nullptr), -201);
+    EXPECT_EQ(zor_app_close(nullptr), ZOR_APP_EMISSING);
     expect_one_line(LOG_ERR, "zor_app_close",
                     "ZOR-APP-LIB: close: Failed to close handler of ''. (ErrNo=-201)");
 }
@@ -219,12 +219,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(Lifecycle, GetPidWithoutAPlaceOrAHandleRunsNothing) {
     client_test::fake_shell(0, "1\n");
-    EXPECT_EQ(zor_app_get_pid(handle("web"), nullptr), -201);
+    EXPECT_EQ(zor_app_get_pid(handle("web"), nullptr), ZOR_APP_EMISSING);
     expect_one_line(LOG_ERR, "zor_app_get_pid",
                     "ZOR-APP-LIB: getpid: Failed to get PID of 'web'. (ErrNo=-201)");
     client_test::clear_logged_lines();
     int32_t pid = 5;
-    EXPECT_EQ(zor_app_get_pid(nullptr, &pid), -201);
+    EXPECT_EQ(zor_app_get_pid(nullptr, &pid), ZOR_APP_EMISSING);
     EXPECT_EQ(pid, 5);
     expect_one_line(LOG_ERR, "zor_app_get_pid",
                     "ZOR-APP-LIB: getpid: Failed to get PID of ''. (ErrNo=-201)");
@@ -234,7 +234,7 @@ TEST_F(Lifecycle, GetPidWithoutAPlaceOrAHandleRunsNothing) {
 TEST_F(Lifecycle, GetPidWhosePipeCannotStartFails) {
     client_test::fail_popen();
     int32_t pid = 5;
-    EXPECT_EQ(zor_app_get_pid(handle("web"), &pid), -201);
+    EXPECT_EQ(zor_app_get_pid(handle("web"), &pid), ZOR_APP_EMISSING);
     EXPECT_EQ(pid, 5);
     expect_one_line(LOG_ERR, "zor_app_get_pid",
                     "ZOR-APP-LIB: getpid: Failed to get PID of 'web'. (ErrNo=-201)");

@@ -148,14 +148,14 @@ TEST_P(PlainListingFailure, TheToolsExitStatusIsNotExamined) {
 TEST_P(PlainListingFailure, APipeThatCannotStartLeavesTheList) {
     client_test::fail_popen();
     char **list = kUntouched;
-    EXPECT_EQ(GetParam().run(handle("web;1"), &list), -201);
+    EXPECT_EQ(GetParam().run(handle("web;1"), &list), ZOR_APP_EMISSING);
     EXPECT_EQ(list, kUntouched);
     expect_no_line();
 }
 
 TEST_P(PlainListingFailure, NoPlaceForTheListRunsNothing) {
     client_test::fake_shell(0, "a\n");
-    EXPECT_EQ(GetParam().run(handle("web;1"), nullptr), -201);
+    EXPECT_EQ(GetParam().run(handle("web;1"), nullptr), ZOR_APP_EMISSING);
     EXPECT_TRUE(client_test::shell_calls().empty());
     expect_no_line();
 }
@@ -209,10 +209,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(AppTest, SnapshotListWithoutAHandleRunsNothing) {
     client_test::fake_shell(0, "TAG\ns1\n");
     char **list = kUntouched;
-    EXPECT_EQ(zor_app_get_snapshot_list(nullptr, &list), -201);
+    EXPECT_EQ(zor_app_get_snapshot_list(nullptr, &list), ZOR_APP_EMISSING);
     zor_app_handle nameless{1, nullptr};
-    EXPECT_EQ(zor_app_get_snapshot_list(&nameless, &list), -201);
-    EXPECT_EQ(zor_app_get_snapshot_list(handle("web", 1), nullptr), -201);
+    EXPECT_EQ(zor_app_get_snapshot_list(&nameless, &list), ZOR_APP_EMISSING);
+    EXPECT_EQ(zor_app_get_snapshot_list(handle("web", 1), nullptr), ZOR_APP_EMISSING);
     EXPECT_EQ(list, kUntouched);
     EXPECT_TRUE(client_test::shell_calls().empty());
     expect_no_line();
@@ -279,11 +279,11 @@ TEST_F(AppTest, RegisteredPidListFailuresLeaveTheList) {
     auto *const untouched = reinterpret_cast<zor_app_pid_pair **>(kUntouched);
     zor_app_pid_pair **list = untouched;
     client_test::fake_shell(0, "1,2\n");
-    EXPECT_EQ(zor_app_get_registered_pid_list(nullptr, &list), -201);
-    EXPECT_EQ(zor_app_get_registered_pid_list(handle("web"), nullptr), -201);
+    EXPECT_EQ(zor_app_get_registered_pid_list(nullptr, &list), ZOR_APP_EMISSING);
+    EXPECT_EQ(zor_app_get_registered_pid_list(handle("web"), nullptr), ZOR_APP_EMISSING);
     EXPECT_TRUE(client_test::shell_calls().empty());
     client_test::fail_popen();
-    EXPECT_EQ(zor_app_get_registered_pid_list(handle("web"), &list), -201);
+    EXPECT_EQ(zor_app_get_registered_pid_list(handle("web"), &list), ZOR_APP_EMISSING);
     EXPECT_EQ(list, untouched);
     expect_no_line();
 }
@@ -314,8 +314,8 @@ TEST_P(ListingLength, RunsUpTo1023CharactersAndNoMore) {
     EXPECT_EQ(client_test::shell_calls()[0].command.size(), 1023u);
     client_test::reset_shell();
     client_test::fake_shell(0, "");
-    EXPECT_EQ(GetParam().run(handle(std::string(longest + 1, 'n'), 1)), -202);
-    EXPECT_EQ(GetParam().run(handle(std::string(longest - 1, 'n') + "$", 1)), -202);
+    EXPECT_EQ(GetParam().run(handle(std::string(longest + 1, 'n'), 1)), ZOR_APP_ETOOLONG);
+    EXPECT_EQ(GetParam().run(handle(std::string(longest - 1, 'n') + "$", 1)), ZOR_APP_ETOOLONG);
     EXPECT_TRUE(client_test::shell_calls().empty());
     expect_no_line();
 }
@@ -360,7 +360,7 @@ class Release : public AppTest, public ::testing::WithParamInterface<ReleaseCase
 TEST_P(Release, FreesAListAndAnArrayWithOnlyTheTerminator) {
     EXPECT_EQ(GetParam().release(make_names(3)), 0);
     EXPECT_EQ(GetParam().release(make_names(0)), 0);
-    EXPECT_EQ(GetParam().release(nullptr), -201);
+    EXPECT_EQ(GetParam().release(nullptr), ZOR_APP_EMISSING);
     expect_no_line();
 }
 
@@ -376,7 +376,7 @@ TEST_F(AppTest, ReleaseOfARegisteredPidList) {
     auto **only_terminator = static_cast<zor_app_pid_pair **>(std::malloc(sizeof(void *)));
     only_terminator[0] = nullptr;
     EXPECT_EQ(zor_app_release_registered_pid_list(only_terminator), 0);
-    EXPECT_EQ(zor_app_release_registered_pid_list(nullptr), -201);
+    EXPECT_EQ(zor_app_release_registered_pid_list(nullptr), ZOR_APP_EMISSING);
     client_test::fake_shell(0, "1,2\n3,4\n");
     zor_app_pid_pair **list = nullptr;
     ASSERT_EQ(zor_app_get_registered_pid_list(handle("web"), &list), 0);

@@ -241,7 +241,7 @@ INSTANTIATE_TEST_SUITE_P(
                         const zor_app_config config{1, 0, kSpaced};
                         return zor_app_create_container(h->name, &config);
                     },
-                    "sudo zor-app create -n web -b b 1"},
+                    "sudo zor-app create -n web -b b\\ 1"},
         CommandCase{"CreateType100IgnoresTheOptions",
                     [](zor_app_handle *h) {
                         const zor_app_config config{100, 8080, kBase1};
@@ -254,18 +254,18 @@ INSTANTIATE_TEST_SUITE_P(
                         return zor_app_create_container(h->name, &config);
                     },
                     "sudo zor-app create -n web"},
-        CommandCase{"EmptyNameIsAppendedAsNothing",
+        CommandCase{"EmptyNameIsAnEmptyWord",
                     [](zor_app_handle *) {
                         zor_app_handle nameless{0, kEmpty};
                         return zor_app_suspend(&nameless);
                     },
-                    "sudo zor-app suspend -n "},
+                    "sudo zor-app suspend -n ''"},
         CommandCase{"EmptySnapshotStillPassesItsOption",
                     [](zor_app_handle *h) { return zor_app_save_snapshot(h, ""); },
-                    "sudo zor-app save -n web -t "},
+                    "sudo zor-app save -n web -t ''"},
         CommandCase{"SnapshotWithABlank",
                     [](zor_app_handle *h) { return zor_app_load_snapshot(h, "s 1"); },
-                    "sudo zor-app load -n web -t s 1"},
+                    "sudo zor-app load -n web -t s\\ 1"},
         CommandCase{"CreateCgroupWithoutAHandle",
                     [](zor_app_handle *) { return zor_app_create_cgroup(nullptr, "g1"); },
                     "sudo zor-app create -c g1"},
@@ -310,7 +310,7 @@ class Missing : public AppTest, public ::testing::WithParamInterface<MissingCase
 
 TEST_P(Missing, RunsNothingAndLogsNothing) {
     client_test::fake_shell(0);
-    EXPECT_EQ(GetParam().run(handle("web")), -201);
+    EXPECT_EQ(GetParam().run(handle("web")), ZOR_APP_EMISSING);
     EXPECT_TRUE(client_test::shell_calls().empty());
     zorapp_test::expect_no_line();
 }

@@ -78,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
         LimitCase{"SetWithGroup", true, numeric(3, 1), "g;1",
                   "sudo zor-app limit --mem 1 -n web -c g\\;1"},
         LimitCase{"SetWithEmptyGroup", true, numeric(3, 1), "",
-                  "sudo zor-app limit --mem 1 -n web -c "},
+                  "sudo zor-app limit --mem 1 -n web -c ''"},
         LimitCase{"UnsetCpu", false, numeric(1, 77), nullptr, "sudo zor-app unlimit --cpu -n web"},
         LimitCase{"UnsetCoreIgnoresTheText", false, core(nullptr), nullptr,
                   "sudo zor-app unlimit --core -n web"},
@@ -126,13 +126,17 @@ INSTANTIATE_TEST_SUITE_P(
                          true},
         LimitFailureCase{"SetWithoutGroupShowsNoName", true, true, numeric(1, 5), nullptr,
                          exited_with(1), -1, true},
-        LimitFailureCase{"SetWithoutHandle", true, false, numeric(1, 5), "g1", 0, -201, false},
-        LimitFailureCase{"UnsetWithoutHandle", false, false, numeric(1, 5), nullptr, 0, -201,
+        LimitFailureCase{"SetWithoutHandle", true, false, numeric(1, 5), "g1", 0, ZOR_APP_EMISSING,
                          false},
-        LimitFailureCase{"SetWithoutCoreText", true, true, core(nullptr), "g1", 0, -201, false},
-        LimitFailureCase{"SetOfKind0", true, true, numeric(0, 5), "g1", 0, -201, false},
-        LimitFailureCase{"SetOfKind5", true, true, numeric(5, 5), nullptr, 0, -201, false},
-        LimitFailureCase{"UnsetOfKindMinus1", false, true, numeric(-1, 5), "g1", 0, -201, false}),
+        LimitFailureCase{"UnsetWithoutHandle", false, false, numeric(1, 5), nullptr, 0,
+                         ZOR_APP_EMISSING, false},
+        LimitFailureCase{"SetWithoutCoreText", true, true, core(nullptr), "g1", 0, ZOR_APP_EMISSING,
+                         false},
+        LimitFailureCase{"SetOfKind0", true, true, numeric(0, 5), "g1", 0, ZOR_APP_EMISSING, false},
+        LimitFailureCase{"SetOfKind5", true, true, numeric(5, 5), nullptr, 0, ZOR_APP_EMISSING,
+                         false},
+        LimitFailureCase{"UnsetOfKindMinus1", false, true, numeric(-1, 5), "g1", 0,
+                         ZOR_APP_EMISSING, false}),
     [](const ::testing::TestParamInfo<LimitFailureCase> &tested) { return tested.param.name; });
 
 // ---------------------------------------------------------------------------------------
@@ -289,13 +293,14 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(UsageFailureCase{"ToolFails", true, exited_with(3), false, -3},
                       UsageFailureCase{"ToolFailsWithoutHandle", false, exited_with(3), false, -3},
                       UsageFailureCase{"PcloseFails", true, -1, false, -255},
-                      UsageFailureCase{"PipeCannotStart", true, 0, true, -201},
-                      UsageFailureCase{"PipeCannotStartWithoutHandle", false, 0, true, -201}),
+                      UsageFailureCase{"PipeCannotStart", true, 0, true, ZOR_APP_EMISSING},
+                      UsageFailureCase{"PipeCannotStartWithoutHandle", false, 0, true,
+                                       ZOR_APP_EMISSING}),
     [](const ::testing::TestParamInfo<UsageFailureCase> &tested) { return tested.param.name; });
 
 TEST_F(AppTest, GetWithoutARecordRunsNothing) {
     client_test::fake_shell(0, "1\n");
-    EXPECT_EQ(zor_app_get_resource(handle("web"), 1, nullptr, nullptr), -201);
+    EXPECT_EQ(zor_app_get_resource(handle("web"), 1, nullptr, nullptr), ZOR_APP_EMISSING);
     EXPECT_TRUE(client_test::shell_calls().empty());
     expect_one_line(LOG_ERR, "zor_app_get_resource",
                     "ZOR-APP-LIB: usage: Failed to get resource usage of 'web'. (ErrNo=-201)");
@@ -304,7 +309,7 @@ TEST_F(AppTest, GetWithoutARecordRunsNothing) {
 TEST_F(AppTest, GetOfAnUnknownKindRunsNothing) {
     client_test::fake_shell(0, "1\n");
     zor_app_resource resource = numeric(7, 4321);
-    EXPECT_EQ(zor_app_get_resource(handle("web"), 1, nullptr, &resource), -201);
+    EXPECT_EQ(zor_app_get_resource(handle("web"), 1, nullptr, &resource), ZOR_APP_EMISSING);
     EXPECT_EQ(resource.value.cpu, 4321);
     EXPECT_TRUE(client_test::shell_calls().empty());
     expect_one_line(LOG_ERR, "zor_app_get_resource",
@@ -315,7 +320,7 @@ TEST_F(AppTest, GetWithANamelessHandleRunsNothing) {
     client_test::fake_shell(0, "1\n");
     zor_app_handle nameless{1, nullptr};
     zor_app_resource resource = numeric(1, 4321);
-    EXPECT_EQ(zor_app_get_resource(&nameless, 1, nullptr, &resource), -201);
+    EXPECT_EQ(zor_app_get_resource(&nameless, 1, nullptr, &resource), ZOR_APP_EMISSING);
     EXPECT_TRUE(client_test::shell_calls().empty());
     EXPECT_EQ(client_test::logged_lines().size(), 1u);
 }

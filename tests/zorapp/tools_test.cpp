@@ -79,7 +79,7 @@ TEST_F(Tools, CreateOfType1PassesPortAndBase) {
     EXPECT_EQ(zor_app_create_container("web&1", &config), 0);
     EXPECT_EQ(zor_app_destroy_container("web&1"), 0);
     EXPECT_EQ(received(),
-              (std::vector<Words>{{"create", "-n", "web&1", "-p", "8080", "-b", "base", "1"},
+              (std::vector<Words>{{"create", "-n", "web&1", "-p", "8080", "-b", "base 1"},
                                   {"destroy", "-n", "web&1"}}));
 }
 
@@ -106,7 +106,7 @@ TEST_F(Tools, LifeCycleAndSnapshotsReachTheTool) {
                                               {"suspend", "-n", "web"},
                                               {"resume", "-n", "web"},
                                               {"save", "-n", "web", "-t", "s$1"},
-                                              {"load", "-n", "web", "-t", "s", "1"},
+                                              {"load", "-n", "web", "-t", "s 1"},
                                               {"remove", "--snapshot", "-n", "web", "-t", "s1"},
                                               {"commit", "-n", "web", "-t", "s1", "-b", "b1"},
                                               {"stop", "-n", "web"}}));

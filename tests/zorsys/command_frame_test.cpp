@@ -1,6 +1,8 @@
 // The command frame: composing under the length rule, the status mapping, and what exactly
 // reaches system() and popen().
 #include "command_frame.hpp"
+
+#include <zorsys.h>
 #include "outcome_line.hpp"
 
 #include "log_recorder.hpp"
@@ -246,7 +248,7 @@ constexpr frame::FailureText<const char *> kProbeFailed{
     "ZOR-SYS-LIB: x: Failed to x '%s'. (ErrNo=%d)"};
 
 TEST_F(CommandFrame, NullTextArgumentsShowAsEmptyNames) {
-    frame::write_failure({5, "f"}, kProbeFailed, -201, nullptr);
+    frame::write_failure({5, "f"}, kProbeFailed, ZOR_SYS_EMISSING, nullptr);
     const auto lines = client_test::logged_lines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].message, "ZOR-SYS-LIB: x: Failed to x ''. (ErrNo=-201)");

@@ -79,15 +79,15 @@ TEST_P(GroupOperation, ToolFailureGivesTheNegatedExitStatus) {
 
 TEST_P(GroupOperation, ANullGroupRunsNothingWithOrWithoutAHandle) {
     client_test::fake_shell(exited_with(0));
-    EXPECT_EQ(GetParam().run(nullptr, nullptr), -201);
-    EXPECT_EQ(GetParam().run(handle("web"), nullptr), -201);
+    EXPECT_EQ(GetParam().run(nullptr, nullptr), ZOR_SYS_EMISSING);
+    EXPECT_EQ(GetParam().run(handle("web"), nullptr), ZOR_SYS_EMISSING);
     expect_nothing_ran_or_logged();
 }
 
 TEST_P(GroupOperation, AHandleWithoutANameRunsNothing) {
     client_test::fake_shell(exited_with(0));
     zor_sys_handle nameless{0, nullptr};
-    EXPECT_EQ(GetParam().run(&nameless, "g"), -201);
+    EXPECT_EQ(GetParam().run(&nameless, "g"), ZOR_SYS_EMISSING);
     expect_nothing_ran_or_logged();
 }
 
@@ -105,7 +105,7 @@ TEST_P(GroupOperation, TheLengthRuleCountsEveryPiece) {
         client_test::reset_shell();
         client_test::clear_logged_lines();
         client_test::fake_shell(exited_with(0));
-        EXPECT_EQ(GetParam().run(web, (group + "g").c_str()), -202);
+        EXPECT_EQ(GetParam().run(web, (group + "g").c_str()), ZOR_SYS_ETOOLONG);
         expect_nothing_ran_or_logged();
     }
 }

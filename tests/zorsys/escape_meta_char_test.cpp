@@ -29,8 +29,8 @@ Escaped escape(const std::string &source) {
 // The sixteen characters that the established escaping covers, in the order of its passes.
 constexpr char kClassicSet[] = "\\\"$@'()^|[]{};*?";
 // The characters that the sound escaping adds, so they can no longer start a second command,
-// a redirection, a comment or a home-directory expansion.
-constexpr char kAddedSet[] = "`&<>#~";
+// a redirection, a comment or a home-directory expansion, or split a caller text into words.
+constexpr char kAddedSet[] = "`&<>#~ \t";
 
 // The established algorithm, one pass over the text per character of the set in its order,
 // kept here as the reference for every text that holds none of the added characters.
@@ -65,15 +65,15 @@ TEST_P(EscapeTable, GivesTheExpectedText) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, EscapeTable,
-    ::testing::Values(EscapeCase{"Empty", "", ""}, EscapeCase{"QuestionAsterisk", "?*", "\\?\\*"},
+    ::testing::Values(EscapeCase{"EmptyWord", "", "''"},
+                      EscapeCase{"QuestionAsterisk", "?*", "\\?\\*"},
                       EscapeCase{"Semicolon", "web;1", "web\\;1"},
                       EscapeCase{"Backslash", "a\\b", "a\\\\b"},
-                      EscapeCase{"BlankStays", "a b", "a b"},
-                      EscapeCase{"TabStays", "a\tb", "a\tb"},
+                      EscapeCase{"Blank", "a b", "a\\ b"}, EscapeCase{"Tab", "a\tb", "a\\\tb"},
                       EscapeCase{"Substitution", "web$(reboot)", "web\\$\\(reboot\\)"},
                       EscapeCase{"Backquote", "web`reboot`", "web\\`reboot\\`"},
-                      EscapeCase{"Background", "web & reboot", "web \\& reboot"},
-                      EscapeCase{"Redirection", "web >/etc/passwd", "web \\>/etc/passwd"},
+                      EscapeCase{"Background", "web & reboot", "web\\ \\&\\ reboot"},
+                      EscapeCase{"Redirection", "web >/etc/passwd", "web\\ \\>/etc/passwd"},
                       EscapeCase{"Input", "web</etc/shadow", "web\\</etc/shadow"},
                       EscapeCase{"Comment", "#web", "\\#web"}, EscapeCase{"Home", "~web", "\\~web"},
                       EscapeCase{"Newline", "web\nreboot", "web'\n'reboot"},
@@ -100,7 +100,7 @@ TEST(EscapeMetaChar, PutsOneBackslashBeforeEveryCharacterOfTheSet) {
 
 TEST(EscapeMetaChar, MatchesTheEstablishedEscapingWhereTheSetsAgree) {
     std::mt19937 random(20240517);
-    std::uniform_int_distribution<int> length(0, 300);
+    std::uniform_int_distribution<int> length(1, 300);
     std::uniform_int_distribution<int> byte(1, 255);
     for (int round = 0; round < 2000; ++round) {
         std::string source;

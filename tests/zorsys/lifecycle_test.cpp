@@ -149,22 +149,22 @@ INSTANTIATE_TEST_SUITE_P(Operations, SimpleOperation, ::testing::ValuesIn(simple
                              return tested.param.name;
                          });
 
-TEST_F(Lifecycle, EmptyNameIsAppendedAsNothing) {
+TEST_F(Lifecycle, EmptyNameIsPassedAsAnEmptyWord) {
     client_test::fake_shell(0);
     EXPECT_EQ(zor_sys_start(handle("")), 0);
-    EXPECT_EQ(commands(), std::vector<std::string>{"sudo zor-sys start -n  > /dev/null 2>&1"});
+    EXPECT_EQ(commands(), std::vector<std::string>{"sudo zor-sys start -n '' > /dev/null 2>&1"});
 }
 
 TEST_F(Lifecycle, NullArgumentsRunNothingAndLogNothing) {
     client_test::fake_shell(0);
     zor_sys_handle nameless{0, nullptr};
-    EXPECT_EQ(zor_sys_create_container(nullptr, &kPlainConfig), -201);
-    EXPECT_EQ(zor_sys_create_container("web", nullptr), -201);
-    EXPECT_EQ(zor_sys_destroy_container(nullptr), -201);
-    EXPECT_EQ(zor_sys_start(nullptr), -201);
-    EXPECT_EQ(zor_sys_start(&nameless), -201);
-    EXPECT_EQ(zor_sys_stop(nullptr), -201);
-    EXPECT_EQ(zor_sys_get_status(nullptr), -201);
+    EXPECT_EQ(zor_sys_create_container(nullptr, &kPlainConfig), ZOR_SYS_EMISSING);
+    EXPECT_EQ(zor_sys_create_container("web", nullptr), ZOR_SYS_EMISSING);
+    EXPECT_EQ(zor_sys_destroy_container(nullptr), ZOR_SYS_EMISSING);
+    EXPECT_EQ(zor_sys_start(nullptr), ZOR_SYS_EMISSING);
+    EXPECT_EQ(zor_sys_start(&nameless), ZOR_SYS_EMISSING);
+    EXPECT_EQ(zor_sys_stop(nullptr), ZOR_SYS_EMISSING);
+    EXPECT_EQ(zor_sys_get_status(nullptr), ZOR_SYS_EMISSING);
     EXPECT_EQ(zor_sys_open(nullptr), nullptr);
     EXPECT_TRUE(client_test::shell_calls().empty());
     // Only open, which logs every refusal, wrote a line.
@@ -234,7 +234,7 @@ std::vector<LengthCase> length_cases() {
         {"OpenSearch", "sudo zor-sys search -n ", true, "zor_sys_open",
          [](const std::string &n) {
              zor_sys_handle *h = zor_sys_open(n.c_str());
-             const int code = h != nullptr ? 0 : -202;
+             const int code = h != nullptr ? 0 : ZOR_SYS_ETOOLONG;
              if (h != nullptr) {
                  std::free(h->name);
                  std::free(h);
@@ -273,7 +273,7 @@ TEST_P(LengthRule, RunsACommandOfExactly1023Characters) {
 
 TEST_P(LengthRule, RefusesOneCharacterMore) {
     client_test::fake_shell(0, "TYPE 1\n");
-    EXPECT_EQ(GetParam().run(std::string(longest_name() + 1, 'n')), -202);
+    EXPECT_EQ(GetParam().run(std::string(longest_name() + 1, 'n')), ZOR_SYS_ETOOLONG);
     EXPECT_TRUE(client_test::shell_calls().empty());
     if (GetParam().logs_refusal == nullptr) {
         EXPECT_TRUE(client_test::logged_lines().empty());
@@ -287,7 +287,7 @@ TEST_P(LengthRule, RefusesOneCharacterMore) {
 
 TEST_P(LengthRule, CountsTheBackslashesOfTheEscaping) {
     client_test::fake_shell(0, "TYPE 1\n");
-    EXPECT_EQ(GetParam().run(std::string(longest_name() - 1, 'n') + ";"), -202);
+    EXPECT_EQ(GetParam().run(std::string(longest_name() - 1, 'n') + ";"), ZOR_SYS_ETOOLONG);
     EXPECT_TRUE(client_test::shell_calls().empty());
 }
 
@@ -405,13 +405,13 @@ TEST_F(Lifecycle, CloseOfANamelessHandleReleasesItAndFails) {
     auto *nameless = static_cast<zor_sys_handle *>(std::malloc(sizeof(zor_sys_handle)));
     nameless->type = 1;
     nameless->name = nullptr;
-    EXPECT_EQ(zor_sys_close(nameless), -201);
+    EXPECT_EQ(zor_sys_close(nameless), ZOR_SYS_EMISSING);
     expect_one_line(LOG_ERR, "zor_sys_close",
                     "ZOR-SYS-LIB: close: Failed to close handler of ''. (ErrNo=-201)");
 }
 
 TEST_F(Lifecycle, CloseOfNoHandleFails) {
-    EXPECT_EQ(zor_sys_close(nullptr), -201);
+    EXPECT_EQ(zor_sys_close(nullptr), ZOR_SYS_EMISSING);
     expect_one_line(LOG_ERR, "zor_sys_close",
                     "ZOR-SYS-LIB: close: Failed to close handler of ''. (ErrNo=-201)");
 }
@@ -501,7 +501,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(Lifecycle, GetPidWithoutAPlaceForTheNumberRunsNothing) {
     client_test::fake_shell(0, "1\n");
-    EXPECT_EQ(zor_sys_get_pid(handle("web"), nullptr), -201);
+    EXPECT_EQ(zor_sys_get_pid(handle("web"), nullptr), ZOR_SYS_EMISSING);
     EXPECT_TRUE(client_test::shell_calls().empty());
     expect_one_line(LOG_ERR, "zor_sys_get_pid",
                     "ZOR-SYS-LIB: getpid: Failed to get PID of 'web'. (ErrNo=-201)");
@@ -510,7 +510,7 @@ TEST_F(Lifecycle, GetPidWithoutAPlaceForTheNumberRunsNothing) {
 TEST_F(Lifecycle, GetPidWithoutAHandleRunsNothing) {
     client_test::fake_shell(0, "1\n");
     int32_t pid = 5;
-    EXPECT_EQ(zor_sys_get_pid(nullptr, &pid), -201);
+    EXPECT_EQ(zor_sys_get_pid(nullptr, &pid), ZOR_SYS_EMISSING);
     EXPECT_EQ(pid, 5);
     EXPECT_TRUE(client_test::shell_calls().empty());
     expect_one_line(LOG_ERR, "zor_sys_get_pid",
@@ -520,7 +520,7 @@ TEST_F(Lifecycle, GetPidWithoutAHandleRunsNothing) {
 TEST_F(Lifecycle, GetPidWhosePipeCannotStartFails) {
     client_test::fail_popen();
     int32_t pid = 5;
-    EXPECT_EQ(zor_sys_get_pid(handle("web"), &pid), -201);
+    EXPECT_EQ(zor_sys_get_pid(handle("web"), &pid), ZOR_SYS_EMISSING);
     EXPECT_EQ(pid, 5);
     expect_one_line(LOG_ERR, "zor_sys_get_pid",
                     "ZOR-SYS-LIB: getpid: Failed to get PID of 'web'. (ErrNo=-201)");

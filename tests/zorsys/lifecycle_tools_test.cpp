@@ -67,16 +67,16 @@ TEST_F(LifecycleTools, StartPassesTheNameAsTheToolsWords) {
     EXPECT_EQ(received(), (std::vector<Words>{{"start", "-n", "web;1"}}));
 }
 
-TEST_F(LifecycleTools, BlanksInANameSeparateWordsAndBackslashesSurvive) {
-    ASSERT_NE(open("a b\\c"), nullptr);
+TEST_F(LifecycleTools, ANameWithBlanksIsOneWordAndBackslashesSurvive) {
+    ASSERT_NE(open("a b\tx\\c"), nullptr);
     EXPECT_EQ(zor_sys_stop(handle_), 0);
-    EXPECT_EQ(received(), (std::vector<Words>{{"stop", "-n", "a", "b\\c"}}));
+    EXPECT_EQ(received(), (std::vector<Words>{{"stop", "-n", "a b\tx\\c"}}));
 }
 
-TEST_F(LifecycleTools, AnEmptyNameGivesNoWord) {
+TEST_F(LifecycleTools, AnEmptyNameGivesAnEmptyWord) {
     ASSERT_NE(open(""), nullptr);
     EXPECT_EQ(zor_sys_start(handle_), 0);
-    EXPECT_EQ(received(), (std::vector<Words>{{"start", "-n"}}));
+    EXPECT_EQ(received(), (std::vector<Words>{{"start", "-n", ""}}));
 }
 
 TEST_F(LifecycleTools, CreateAndDestroyPassNameAndOptions) {
@@ -85,15 +85,14 @@ TEST_F(LifecycleTools, CreateAndDestroyPassNameAndOptions) {
     const zor_sys_config config{100, 512, base, file};
     EXPECT_EQ(zor_sys_create_container("web&1", &config), 0);
     EXPECT_EQ(zor_sys_destroy_container("web&1"), 0);
-    EXPECT_EQ(
-        received(),
-        (std::vector<Words>{{"create", "-n", "web&1", "-m", "512", "-b", "base", "1", "-f", "f$x"},
-                            {"destroy", "-n", "web&1"}}));
+    EXPECT_EQ(received(), (std::vector<Words>{
+                              {"create", "-n", "web&1", "-m", "512", "-b", "base 1", "-f", "f$x"},
+                              {"destroy", "-n", "web&1"}}));
 }
 
 TEST_F(LifecycleTools, ToolExitStatusBecomesTheResultCode) {
     tools_.script("zor-sys", "create", standin::exits(3));
-    EXPECT_EQ(zor_sys_create_container("web", nullptr), -201);
+    EXPECT_EQ(zor_sys_create_container("web", nullptr), ZOR_SYS_EMISSING);
     const zor_sys_config config{0, 0, nullptr, nullptr};
     EXPECT_EQ(zor_sys_create_container("web", &config), -3);
     EXPECT_EQ(last_message(), "ZOR-SYS-LIB: create: Failed to create 'web'. (ErrNo=-3)");

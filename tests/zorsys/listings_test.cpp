@@ -105,14 +105,14 @@ TEST_P(Listings, APipeThatCannotStartLeavesTheList) {
     client_test::fail_popen();
     char *previous[] = {nullptr};
     char **names = previous;
-    EXPECT_EQ(GetParam().list(handle("web"), &names), -201);
+    EXPECT_EQ(GetParam().list(handle("web"), &names), ZOR_SYS_EMISSING);
     EXPECT_EQ(names, previous);
     EXPECT_TRUE(client_test::logged_lines().empty());
 }
 
 TEST_P(Listings, NoPlaceForTheListRunsNothing) {
     client_test::fake_shell(exited_with(0), "web\n");
-    EXPECT_EQ(GetParam().list(handle("web"), nullptr), -201);
+    EXPECT_EQ(GetParam().list(handle("web"), nullptr), ZOR_SYS_EMISSING);
     expect_nothing_ran_or_logged();
 }
 
@@ -187,9 +187,10 @@ TEST_F(Table, ContainerListingsKeepToTheLengthRule) {
         client_test::fake_shell(exited_with(0), "s1\n");
         char *previous[] = {nullptr};
         names = previous;
-        EXPECT_EQ(boundary.list(handle(std::string(boundary.longest + 1, 'n')), &names), -202);
+        EXPECT_EQ(boundary.list(handle(std::string(boundary.longest + 1, 'n')), &names),
+                  ZOR_SYS_ETOOLONG);
         EXPECT_EQ(boundary.list(handle(std::string(boundary.longest - 1, 'n') + "?"), &names),
-                  -202);
+                  ZOR_SYS_ETOOLONG);
         EXPECT_EQ(names, previous);
         expect_nothing_ran_or_logged();
     }
@@ -199,8 +200,8 @@ TEST_F(Table, ANullHandleRunsNothing) {
     client_test::fake_shell(exited_with(0), "s1\n");
     char *previous[] = {nullptr};
     char **names = previous;
-    EXPECT_EQ(zor_sys_get_snapshot_list(nullptr, &names), -201);
-    EXPECT_EQ(zor_sys_get_checkpoint_list(nullptr, &names), -201);
+    EXPECT_EQ(zor_sys_get_snapshot_list(nullptr, &names), ZOR_SYS_EMISSING);
+    EXPECT_EQ(zor_sys_get_checkpoint_list(nullptr, &names), ZOR_SYS_EMISSING);
     EXPECT_EQ(names, previous);
     expect_nothing_ran_or_logged();
 }
@@ -234,9 +235,9 @@ TEST_F(Table, EveryReleaseFreesAList) {
 TEST_F(Table, ReleaseRefusesANullOrEmptyList) {
     for (int (*release)(char **) : {zor_sys_release_container_list, zor_sys_release_snapshot_list,
                                     zor_sys_release_checkpoint_list, zor_sys_release_base_list}) {
-        EXPECT_EQ(release(nullptr), -201);
+        EXPECT_EQ(release(nullptr), ZOR_SYS_EMISSING);
         char *terminator_only[] = {nullptr};  // not freed, or the stack would be
-        EXPECT_EQ(release(terminator_only), -201);
+        EXPECT_EQ(release(terminator_only), ZOR_SYS_EMISSING);
     }
     EXPECT_TRUE(client_test::logged_lines().empty());
 }
@@ -269,8 +270,8 @@ TEST_F(Table, RemoveBaseKeepsToTheLengthRule) {
     client_test::reset_shell();
     client_test::clear_logged_lines();
     client_test::fake_shell(exited_with(0));
-    EXPECT_EQ(zor_sys_remove_base(std::string(longest + 1, 'b').c_str()), -202);
-    EXPECT_EQ(zor_sys_remove_base(nullptr), -201);
+    EXPECT_EQ(zor_sys_remove_base(std::string(longest + 1, 'b').c_str()), ZOR_SYS_ETOOLONG);
+    EXPECT_EQ(zor_sys_remove_base(nullptr), ZOR_SYS_EMISSING);
     expect_nothing_ran_or_logged();
 }
 

@@ -67,7 +67,7 @@ TEST_F(OperationsTools, FourCommandsRunWithoutSudo) {
     EXPECT_EQ(zor_sys_remove_checkpoint(&handle_, "c1"), 0);
     EXPECT_EQ(received(),
               (std::vector<Received>{
-                  {"zor-sys", false, {"checkpoint", "-n", "w;b", "-t", "c", "1"}},
+                  {"zor-sys", false, {"checkpoint", "-n", "w;b", "-t", "c 1"}},
                   {"zor-sys", false, {"restart", "-n", "w;b", "-t", "c$1"}},
                   {"zor-sys", false, {"share", "-n", "w;b"}},
                   {"zor-sys", false, {"unshare", "-n", "w;b"}},
@@ -83,7 +83,7 @@ TEST_F(OperationsTools, SnapshotsAndMigrationReachTheirTools) {
     EXPECT_EQ(received(),
               (std::vector<Received>{
                   {"zor-sys", true, {"suspend", "-n", "w;b"}},
-                  {"zor-sys", true, {"save", "-n", "w;b", "-t"}},
+                  {"zor-sys", true, {"save", "-n", "w;b", "-t", ""}},
                   {"zor-sys", true, {"commit", "-n", "w;b", "-t", "s1", "-b", "b1"}},
                   {"zor-sys", true, {"migrate", "-n", "w;b", "-d", "host-b", "-p", "-1"}},
                   {"zor-target", true, {"-n", "w;b", "-p", "7000"}}}));

@@ -133,11 +133,11 @@ TEST_P(RefusedLimit, RunsNothingAndWritesTheFailureLine) {
 
 INSTANTIATE_TEST_SUITE_P(
     Arguments, RefusedLimit,
-    ::testing::Values(RefusedCase{"NoHandle", false, numbers(1, 5, 0), -201},
-                      RefusedCase{"NoCoreText", true, cores(nullptr), -201},
-                      RefusedCase{"TypeZero", true, numbers(0, 5, 0), -201},
-                      RefusedCase{"TypeFive", true, numbers(5, 5, 0), -201},
-                      RefusedCase{"NegativeType", true, numbers(-1, 5, 0), -201}),
+    ::testing::Values(RefusedCase{"NoHandle", false, numbers(1, 5, 0), ZOR_SYS_EMISSING},
+                      RefusedCase{"NoCoreText", true, cores(nullptr), ZOR_SYS_EMISSING},
+                      RefusedCase{"TypeZero", true, numbers(0, 5, 0), ZOR_SYS_EMISSING},
+                      RefusedCase{"TypeFive", true, numbers(5, 5, 0), ZOR_SYS_EMISSING},
+                      RefusedCase{"NegativeType", true, numbers(-1, 5, 0), ZOR_SYS_EMISSING}),
     [](const ::testing::TestParamInfo<RefusedCase> &tested) { return tested.param.name; });
 
 TEST_F(Resources, SetAndUnsetKeepToTheLengthRuleAndLogTheRefusal) {
@@ -160,10 +160,10 @@ TEST_F(Resources, SetAndUnsetKeepToTheLengthRuleAndLogTheRefusal) {
     client_test::fake_shell(exited_with(0));
     EXPECT_EQ(zor_sys_set_resource(handle("web"), std::string(set_longest - 6, 'g').c_str(),
                                    nullptr, numbers(1, 50, 0)),
-              -202);
+              ZOR_SYS_ETOOLONG);
     EXPECT_EQ(zor_sys_unset_resource(handle(std::string(unset_longest + 1, 'n')), nullptr, nullptr,
                                      numbers(1, 50, 0)),
-              -202);
+              ZOR_SYS_ETOOLONG);
     EXPECT_TRUE(client_test::shell_calls().empty());
     const auto lines = client_test::logged_lines();
     ASSERT_EQ(lines.size(), 2u);
@@ -308,7 +308,7 @@ TEST_F(Usage, APipeThatCannotStartShowsOnlyTheCommand) {
     client_test::fail_popen();
     zor_sys_resource mem = numbers(3, 1, 2);
     std::string out;
-    EXPECT_EQ(get(handle("web"), 0, nullptr, &mem, out), -201);
+    EXPECT_EQ(get(handle("web"), 0, nullptr, &mem, out), ZOR_SYS_EMISSING);
     EXPECT_EQ(mem.value.mem, 1);
     EXPECT_EQ(out, "sudo zor-sys usage --mem -n web\n");
     expect_one_line(LOG_ERR, "zor_sys_get_resource",
@@ -320,11 +320,11 @@ TEST_F(Usage, MissingArgumentsRunAndShowNothing) {
     zor_sys_resource mem = numbers(3, 1, 2);
     zor_sys_resource unknown = numbers(9, 1, 2);
     std::string out;
-    EXPECT_EQ(get(nullptr, 0, nullptr, &mem, out), -201);
+    EXPECT_EQ(get(nullptr, 0, nullptr, &mem, out), ZOR_SYS_EMISSING);
     EXPECT_EQ(out, "");
-    EXPECT_EQ(get(handle("web"), 0, nullptr, nullptr, out), -201);
+    EXPECT_EQ(get(handle("web"), 0, nullptr, nullptr, out), ZOR_SYS_EMISSING);
     EXPECT_EQ(out, "");
-    EXPECT_EQ(get(handle("web"), 0, nullptr, &unknown, out), -201);
+    EXPECT_EQ(get(handle("web"), 0, nullptr, &unknown, out), ZOR_SYS_EMISSING);
     EXPECT_EQ(out, "");
     EXPECT_EQ(mem.value.mem, 1);
     EXPECT_TRUE(client_test::shell_calls().empty());
@@ -345,8 +345,9 @@ TEST_F(Usage, KeepsToTheLengthRuleAndLogsTheRefusal) {
     EXPECT_EQ(commands().at(0).size(), 1023u);
     client_test::reset_shell();
     client_test::fake_shell(exited_with(0), "1\n");
-    EXPECT_EQ(get(handle(std::string(longest - 6, 'n')), 7, nullptr, &cpu, out), -202);
-    EXPECT_EQ(get(handle(std::string(longest - 1, 'n') + "*"), 0, nullptr, &cpu, out), -202);
+    EXPECT_EQ(get(handle(std::string(longest - 6, 'n')), 7, nullptr, &cpu, out), ZOR_SYS_ETOOLONG);
+    EXPECT_EQ(get(handle(std::string(longest - 1, 'n') + "*"), 0, nullptr, &cpu, out),
+              ZOR_SYS_ETOOLONG);
     EXPECT_EQ(out, "");
     EXPECT_TRUE(client_test::shell_calls().empty());
     const auto lines = client_test::logged_lines();

@@ -3,20 +3,33 @@
  *
  * Every operation composes one command line for the administration tool zor-app, runs it
  * through the shell under sudo, turns the tool's exit status or output into its result and
- * writes at most one outcome line through kestal_log(). Names are passed to the tool with
- * every shell metacharacter escaped; blanks and tabs still separate words.
+ * writes at most one outcome line through kestal_log(). Every text a caller
+ * passes (names, option values) reaches the tool as exactly one argument, whatever bytes it
+ * holds: shell metacharacters, blanks and tabs are escaped and an empty text is passed as an
+ * empty argument. Outcome lines show the texts as given.
  *
- * Result codes: 0 is success; -1 to -255 is the negated exit status of the command (-(128 + n)
- * when it was ended by signal n, -255 when the shell could not be run or waited for); -201
- * means a required argument or output location was missing or a pipe could not be started;
- * -202 means a command would have exceeded 1023 characters. Nothing runs when -201 or -202
- * comes from the arguments.
+ * Result codes: 0 is success; -1 to -255 is the negated exit status of the command, where a
+ * command ended by signal n counts as exit status 128 + n and so gives -(128 + n) (the
+ * shell's own convention; such a command never counts as success), and -255 means the shell
+ * could not be run or waited for; ZOR_APP_EMISSING and ZOR_APP_ETOOLONG are the library's
+ * own codes below. Nothing runs when one of those comes from the arguments.
  *
  * Plain C interface (C99 and later, C++ through extern "C"). Static library libzorapp.a;
  * applications also link libkestal. It can be linked into one program with libzorsys.a.
  */
 #ifndef ZORAPP_H
 #define ZORAPP_H
+
+/**
+ * A required argument or output location was missing, or the command's pipe could not be
+ * started (-201).
+ */
+#define ZOR_APP_EMISSING (-201)
+/**
+ * The command, an option of it, or the command with every caller text escaped would exceed
+ * 1023 characters; nothing ran (-202).
+ */
+#define ZOR_APP_ETOOLONG (-202)
 
 #include <stdint.h>
 
@@ -71,12 +84,14 @@ typedef struct zor_app_pid_pair {
 /**
  * Creates the application container name. With config->type 1 the options -p and -b are
  * passed as zor_app_config describes; with any other type the tool receives the name alone.
- * Returns 0, the negated exit status, -201 (name or config null) or -202 (too long).
+ * Returns 0, the negated exit status, ZOR_APP_EMISSING (name or config null) or ZOR_APP_ETOOLONG
+ * (too long).
  */
 ZORAPP_API int zor_app_create_container(const char *name,
                                         const zor_app_config *config) ZORAPP_NOEXCEPT;
 
-/** Destroys the application container name. Returns 0, the negated exit status, -201 or -202. */
+/** Destroys the application container name. Returns 0, the negated exit status, ZOR_APP_EMISSING or
+ * ZOR_APP_ETOOLONG. */
 ZORAPP_API int zor_app_destroy_container(const char *name) ZORAPP_NOEXCEPT;
 
 /**
@@ -89,28 +104,32 @@ ZORAPP_API int zor_app_destroy_container(const char *name) ZORAPP_NOEXCEPT;
 ZORAPP_API zor_app_handle *zor_app_open(const char *name) ZORAPP_NOEXCEPT;
 
 /**
- * Releases handle and its name; runs no command. Returns 0, or -201 when the handle is null
- * or holds no name (a nameless record is released all the same).
+ * Releases handle and its name; runs no command. Returns 0, or ZOR_APP_EMISSING when the handle is
+ * null or holds no name (a nameless record is released all the same).
  */
 ZORAPP_API int zor_app_close(zor_app_handle *handle) ZORAPP_NOEXCEPT;
 
-/** Starts the container of handle. Returns 0, the negated exit status, -201 or -202. */
+/** Starts the container of handle. Returns 0, the negated exit status, ZOR_APP_EMISSING or
+ * ZOR_APP_ETOOLONG. */
 ZORAPP_API int zor_app_start(zor_app_handle *handle) ZORAPP_NOEXCEPT;
 
-/** Stops the container of handle. Returns 0, the negated exit status, -201 or -202. */
+/** Stops the container of handle. Returns 0, the negated exit status, ZOR_APP_EMISSING or
+ * ZOR_APP_ETOOLONG. */
 ZORAPP_API int zor_app_stop(zor_app_handle *handle) ZORAPP_NOEXCEPT;
 
 /**
  * Returns the status number of the container of handle, the tool's exit status 0 to 100;
  * an exit status of 101 or more (a signal counting as 128 plus its number) gives its
- * negation. -201 for a null handle, -202 when the command would be too long.
+ * negation. ZOR_APP_EMISSING for a null handle, ZOR_APP_ETOOLONG when the command would be too
+ * long.
  */
 ZORAPP_API int zor_app_get_status(zor_app_handle *handle) ZORAPP_NOEXCEPT;
 
 /**
  * Stores the process number of the container's main process, the first line of the tool's
  * output read as a decimal number (0 when it prints none), in *pid. Returns 0, the negated
- * exit status (*pid unchanged), -201 (null handle or pid, or the pipe failed) or -202.
+ * exit status (*pid unchanged), ZOR_APP_EMISSING (null handle or pid, or the pipe failed) or
+ * ZOR_APP_ETOOLONG.
  */
 ZORAPP_API int zor_app_get_pid(zor_app_handle *handle, int32_t *pid) ZORAPP_NOEXCEPT;
 
@@ -119,8 +138,8 @@ ZORAPP_API int zor_app_get_pid(zor_app_handle *handle, int32_t *pid) ZORAPP_NOEX
 /**
  * Stores in *list the names of all application containers, one per line of the tool's
  * output without its newline, as a null-terminated array (null when there is none). The
- * tool's exit status is not examined. Returns 0, or -201 (list null, or the pipe failed;
- * *list unchanged). Release the list with zor_app_release_container_list().
+ * tool's exit status is not examined. Returns 0, or ZOR_APP_EMISSING (list null, or the pipe
+ * failed; *list unchanged). Release the list with zor_app_release_container_list().
  */
 ZORAPP_API int zor_app_get_container_list(char ***list) ZORAPP_NOEXCEPT;
 
@@ -131,15 +150,16 @@ ZORAPP_API int zor_app_get_base_list(char ***list) ZORAPP_NOEXCEPT;
  * Stores in *list the snapshot names of the container of handle. For a handle of type 1 the
  * lines up to the first that holds "TAG" are a header, and each later line gives its first
  * field (cut at a space or tab; leading blanks kept); for any other type every line is a
- * name. Returns 0, -201 (handle or list null, or the pipe failed) or -202 (too long).
+ * name. Returns 0, ZOR_APP_EMISSING (handle or list null, or the pipe failed) or ZOR_APP_ETOOLONG
+ * (too long).
  */
 ZORAPP_API int zor_app_get_snapshot_list(zor_app_handle *handle, char ***list) ZORAPP_NOEXCEPT;
 
 /**
  * Stores in *list the processes registered with the container of handle: one pair for each
  * output line of the form number, comma, number ("120,7"), in the order printed, as a
- * null-terminated array (null when no line parses). Returns 0, -201 (handle or list null,
- * or the pipe failed; *list unchanged) or -202 (too long). Release it with
+ * null-terminated array (null when no line parses). Returns 0, ZOR_APP_EMISSING (handle or list
+ * null, or the pipe failed; *list unchanged) or ZOR_APP_ETOOLONG (too long). Release it with
  * zor_app_release_registered_pid_list().
  */
 ZORAPP_API int zor_app_get_registered_pid_list(zor_app_handle *handle,
@@ -151,12 +171,13 @@ ZORAPP_API int zor_app_get_registered_pid_list(zor_app_handle *handle,
  */
 ZORAPP_API int zor_app_get_checkpoint_list(zor_app_handle *handle, char ***list) ZORAPP_NOEXCEPT;
 
-/** Removes the base image name. Returns 0, the negated exit status, -201 or -202. */
+/** Removes the base image name. Returns 0, the negated exit status, ZOR_APP_EMISSING or
+ * ZOR_APP_ETOOLONG. */
 ZORAPP_API int zor_app_remove_base(const char *name) ZORAPP_NOEXCEPT;
 
 /**
- * Frees a name list of this library: every entry, then the array. Returns 0, or -201 for a
- * null list. An array that holds only the terminator is freed and gives 0.
+ * Frees a name list of this library: every entry, then the array. Returns 0, or ZOR_APP_EMISSING
+ * for a null list. An array that holds only the terminator is freed and gives 0.
  */
 ZORAPP_API int zor_app_release_container_list(char **list) ZORAPP_NOEXCEPT;
 
@@ -167,8 +188,8 @@ ZORAPP_API int zor_app_release_snapshot_list(char **list) ZORAPP_NOEXCEPT;
 ZORAPP_API int zor_app_release_base_list(char **list) ZORAPP_NOEXCEPT;
 
 /**
- * Frees a registered-pid list: every pair, then the array. Returns 0, or -201 for a null
- * list. An array that holds only the terminator is freed and gives 0.
+ * Frees a registered-pid list: every pair, then the array. Returns 0, or ZOR_APP_EMISSING for a
+ * null list. An array that holds only the terminator is freed and gives 0.
  */
 ZORAPP_API int zor_app_release_registered_pid_list(zor_app_pid_pair **list) ZORAPP_NOEXCEPT;
 
@@ -180,8 +201,8 @@ ZORAPP_API int zor_app_release_checkpoint_list(char **list) ZORAPP_NOEXCEPT;
 /**
  * Limits one resource of the container of handle, in control group cgroup (passed with -c)
  * when it is not null. resource.type picks the kind; cpu, mem and memsw use the one number,
- * core its text. Returns 0, the negated exit status, -201 (null handle, null core text or an
- * unknown kind; nothing runs) or -202 (too long); every failure writes its line.
+ * core its text. Returns 0, the negated exit status, ZOR_APP_EMISSING (null handle, null core text
+ * or an unknown kind; nothing runs) or ZOR_APP_ETOOLONG (too long); every failure writes its line.
  */
 ZORAPP_API int zor_app_set_resource(zor_app_handle *handle, const char *cgroup,
                                     zor_app_resource resource) ZORAPP_NOEXCEPT;
@@ -197,33 +218,38 @@ ZORAPP_API int zor_app_unset_resource(zor_app_handle *handle, const char *cgroup
  * kind value.core points to the first output line without its newline, kept in storage of
  * the calling thread that stays valid until that thread's next core reading or its end.
  * Writes nothing to standard output. Returns 0, the negated exit status (record unchanged),
- * -201 (null record, unknown kind, or the pipe failed) or -202 (too long).
+ * ZOR_APP_EMISSING (null record, unknown kind, or the pipe failed) or ZOR_APP_ETOOLONG (too long).
  */
 ZORAPP_API int zor_app_get_resource(zor_app_handle *handle, int32_t pid, const char *cgroup,
                                     zor_app_resource *resource) ZORAPP_NOEXCEPT;
 
 /* ---- Snapshots ------------------------------------------------------------------------- */
 
-/** Suspends the container of handle. Returns 0, the negated exit status, -201 or -202. */
+/** Suspends the container of handle. Returns 0, the negated exit status, ZOR_APP_EMISSING or
+ * ZOR_APP_ETOOLONG. */
 ZORAPP_API int zor_app_suspend(zor_app_handle *handle) ZORAPP_NOEXCEPT;
 
-/** Resumes the container of handle. Returns 0, the negated exit status, -201 or -202. */
+/** Resumes the container of handle. Returns 0, the negated exit status, ZOR_APP_EMISSING or
+ * ZOR_APP_ETOOLONG. */
 ZORAPP_API int zor_app_resume(zor_app_handle *handle) ZORAPP_NOEXCEPT;
 
-/** Saves a snapshot of the container as snapshot. Returns 0, the negated exit status, -201 or -202.
+/** Saves a snapshot of the container as snapshot. Returns 0, the negated exit status,
+ * ZOR_APP_EMISSING or ZOR_APP_ETOOLONG.
  */
 ZORAPP_API int zor_app_save_snapshot(zor_app_handle *handle, const char *snapshot) ZORAPP_NOEXCEPT;
 
-/** Loads the snapshot into the container. Returns 0, the negated exit status, -201 or -202. */
+/** Loads the snapshot into the container. Returns 0, the negated exit status, ZOR_APP_EMISSING or
+ * ZOR_APP_ETOOLONG. */
 ZORAPP_API int zor_app_load_snapshot(zor_app_handle *handle, const char *snapshot) ZORAPP_NOEXCEPT;
 
-/** Removes a snapshot of the container. Returns 0, the negated exit status, -201 or -202. */
+/** Removes a snapshot of the container. Returns 0, the negated exit status, ZOR_APP_EMISSING or
+ * ZOR_APP_ETOOLONG. */
 ZORAPP_API int zor_app_remove_snapshot(zor_app_handle *handle,
                                        const char *snapshot) ZORAPP_NOEXCEPT;
 
 /**
  * Commits the snapshot of the container to the base image base. Returns 0, the negated exit
- * status, -201 or -202.
+ * status, ZOR_APP_EMISSING or ZOR_APP_ETOOLONG.
  */
 ZORAPP_API int zor_app_commit_snapshot(zor_app_handle *handle, const char *snapshot,
                                        const char *base) ZORAPP_NOEXCEPT;
@@ -242,7 +268,7 @@ ZORAPP_API int zor_app_remove_checkpoint(zor_app_handle *handle,
 
 /**
  * Creates control group cgroup, for the container of handle when it is not null. Returns 0,
- * the negated exit status, -201 (cgroup null) or -202.
+ * the negated exit status, ZOR_APP_EMISSING (cgroup null) or ZOR_APP_ETOOLONG.
  */
 ZORAPP_API int zor_app_create_cgroup(zor_app_handle *handle, const char *cgroup) ZORAPP_NOEXCEPT;
 
@@ -270,7 +296,7 @@ ZORAPP_API int zor_app_unbind_vpid(zor_app_handle *handle, const char *cgroup,
 
 /**
  * Registers process pid with the container of handle. Returns 0, the negated exit status,
- * -201 (handle null) or -202.
+ * ZOR_APP_EMISSING (handle null) or ZOR_APP_ETOOLONG.
  */
 ZORAPP_API int zor_app_register_pid(zor_app_handle *handle, int32_t pid) ZORAPP_NOEXCEPT;
 

@@ -11,6 +11,9 @@
 
 namespace zorapp {
 
+// The frame's codes are the ones the public header names.
+static_assert(frame::kMissing == ZOR_APP_EMISSING && frame::kTooLong == ZOR_APP_ETOOLONG);
+
 namespace {
 
 using frame::option;

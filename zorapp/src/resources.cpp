@@ -16,7 +16,6 @@ namespace zorapp {
 namespace {
 
 using frame::option;
-using frame::text;
 using frame::when;
 using Name = const char *;
 
@@ -61,14 +60,14 @@ const Kind *kind_of(std::int32_t type) noexcept {
 // since without its word the tool would be asked nothing it knows.
 frame::Piece word_of(std::int32_t type) noexcept {
     const Kind *kind = kind_of(type);
-    return text(kind != nullptr ? kind->word : nullptr);
+    return frame::fixed(kind != nullptr ? kind->word : nullptr);
 }
 
 // The kind word with the value to limit it to: "--cpu 50", "--core 0-3".
 frame::Piece limit_of(const zor_app_resource &resource) noexcept {
     const Kind *kind = kind_of(resource.type);
     if (kind == nullptr) {
-        return text(nullptr);
+        return frame::fixed(nullptr);
     }
     return resource.type == kCore ? option(kind->flag, resource.value.core)
                                   : option(kind->flag, resource.value.cpu);

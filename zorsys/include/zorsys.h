@@ -3,20 +3,33 @@
  *
  * Every operation composes one command line for the administration tool zor-sys, runs it
  * through the shell (as a rule under sudo), turns the tool's exit status or output into its
- * result and writes at most one outcome line through kestal_log(). Names are passed to the
- * tool with every shell metacharacter escaped; blanks and tabs still separate words.
+ * result and writes at most one outcome line through kestal_log(). Every text a caller
+ * passes (names, destinations, option values) reaches the tool as exactly one argument,
+ * whatever bytes it holds: shell metacharacters, blanks and tabs are escaped and an empty
+ * text is passed as an empty argument. Outcome lines show the texts as given.
  *
- * Result codes: 0 is success; -1 to -255 is the negated exit status of the command (-(128 + n)
- * when it was ended by signal n, -255 when the shell could not be run or waited for); -201
- * means a required argument or output location was missing or a pipe could not be started;
- * -202 means a command would have exceeded 1023 characters. Nothing runs when -201 or -202
- * comes from the arguments.
+ * Result codes: 0 is success; -1 to -255 is the negated exit status of the command, where a
+ * command ended by signal n counts as exit status 128 + n and so gives -(128 + n) (the
+ * shell's own convention; such a command never counts as success), and -255 means the shell
+ * could not be run or waited for; ZOR_SYS_EMISSING and ZOR_SYS_ETOOLONG are the library's
+ * own codes below. Nothing runs when one of those comes from the arguments.
  *
  * Plain C interface (C99 and later, C++ through extern "C"). Static library libzorsys.a;
  * applications also link libkestal.
  */
 #ifndef ZORSYS_H
 #define ZORSYS_H
+
+/**
+ * A required argument or output location was missing, or the command's pipe could not be
+ * started (-201).
+ */
+#define ZOR_SYS_EMISSING (-201)
+/**
+ * The command, an option of it, or the command with every caller text escaped would exceed
+ * 1023 characters; nothing ran (-202).
+ */
+#define ZOR_SYS_ETOOLONG (-202)
 
 #include <stdint.h>
 
@@ -50,12 +63,14 @@ typedef struct zor_sys_config {
 /**
  * Creates the system container name. With config->type 100 the options -m, -b and -f are
  * passed as zor_sys_config describes; with any other type the tool receives the name alone.
- * Returns 0, the negated exit status, -201 (name or config null) or -202 (too long).
+ * Returns 0, the negated exit status, ZOR_SYS_EMISSING (name or config null) or ZOR_SYS_ETOOLONG
+ * (too long).
  */
 ZORSYS_API int zor_sys_create_container(const char *name,
                                         const zor_sys_config *config) ZORSYS_NOEXCEPT;
 
-/** Destroys the system container name. Returns 0, the negated exit status, -201 or -202. */
+/** Destroys the system container name. Returns 0, the negated exit status, ZOR_SYS_EMISSING or
+ * ZOR_SYS_ETOOLONG. */
 ZORSYS_API int zor_sys_destroy_container(const char *name) ZORSYS_NOEXCEPT;
 
 /**
@@ -68,28 +83,32 @@ ZORSYS_API int zor_sys_destroy_container(const char *name) ZORSYS_NOEXCEPT;
 ZORSYS_API zor_sys_handle *zor_sys_open(const char *name) ZORSYS_NOEXCEPT;
 
 /**
- * Releases handle and its name; runs no command. Returns 0, or -201 when the handle is null
- * or holds no name (a nameless record is released all the same).
+ * Releases handle and its name; runs no command. Returns 0, or ZOR_SYS_EMISSING when the handle is
+ * null or holds no name (a nameless record is released all the same).
  */
 ZORSYS_API int zor_sys_close(zor_sys_handle *handle) ZORSYS_NOEXCEPT;
 
-/** Starts the container of handle. Returns 0, the negated exit status, -201 or -202. */
+/** Starts the container of handle. Returns 0, the negated exit status, ZOR_SYS_EMISSING or
+ * ZOR_SYS_ETOOLONG. */
 ZORSYS_API int zor_sys_start(zor_sys_handle *handle) ZORSYS_NOEXCEPT;
 
-/** Stops the container of handle. Returns 0, the negated exit status, -201 or -202. */
+/** Stops the container of handle. Returns 0, the negated exit status, ZOR_SYS_EMISSING or
+ * ZOR_SYS_ETOOLONG. */
 ZORSYS_API int zor_sys_stop(zor_sys_handle *handle) ZORSYS_NOEXCEPT;
 
 /**
  * Returns the status number of the container of handle, the tool's exit status 0 to 100;
  * an exit status of 101 or more (a signal counting as 128 plus its number) gives its
- * negation. -201 for a null handle, -202 when the command would be too long.
+ * negation. ZOR_SYS_EMISSING for a null handle, ZOR_SYS_ETOOLONG when the command would be too
+ * long.
  */
 ZORSYS_API int zor_sys_get_status(zor_sys_handle *handle) ZORSYS_NOEXCEPT;
 
 /**
  * Stores the process number of the container's main process, the first line of the tool's
  * output read as a decimal number (0 when it prints none), in *pid. Returns 0, the negated
- * exit status (*pid unchanged), -201 (null handle or pid, or the pipe failed) or -202.
+ * exit status (*pid unchanged), ZOR_SYS_EMISSING (null handle or pid, or the pipe failed) or
+ * ZOR_SYS_ETOOLONG.
  */
 ZORSYS_API int zor_sys_get_pid(zor_sys_handle *handle, int32_t *pid) ZORSYS_NOEXCEPT;
 
@@ -106,7 +125,7 @@ ZORSYS_API int zor_sys_get_pid(zor_sys_handle *handle, int32_t *pid) ZORSYS_NOEX
  */
 
 /**
- * Lists all system containers. Returns 0, or -201 when list is null (nothing runs), the
+ * Lists all system containers. Returns 0, or ZOR_SYS_EMISSING when list is null (nothing runs), the
  * pipe could not be started or memory ran out.
  */
 ZORSYS_API int zor_sys_get_container_list(char ***list) ZORSYS_NOEXCEPT;
@@ -119,8 +138,8 @@ ZORSYS_API int zor_sys_get_base_list(char ***list) ZORSYS_NOEXCEPT;
  * table: the lines up to and including the first that holds "ID" are its header, and each
  * later line gives its second field (fields split at runs of blanks, not at tabs; a line
  * without a second field gives no entry). Any other type lists every line whole. Returns 0,
- * -201 (null handle or list, which run nothing; pipe not started; memory ran out) or -202
- * (command too long, nothing runs).
+ * ZOR_SYS_EMISSING (null handle or list, which run nothing; pipe not started; memory ran out) or
+ * ZOR_SYS_ETOOLONG (command too long, nothing runs).
  */
 ZORSYS_API int zor_sys_get_snapshot_list(zor_sys_handle *handle, char ***list) ZORSYS_NOEXCEPT;
 
@@ -130,12 +149,13 @@ ZORSYS_API int zor_sys_get_snapshot_list(zor_sys_handle *handle, char ***list) Z
  */
 ZORSYS_API int zor_sys_get_checkpoint_list(zor_sys_handle *handle, char ***list) ZORSYS_NOEXCEPT;
 
-/** Removes the base image name. Returns 0, the negated exit status, -201 or -202. */
+/** Removes the base image name. Returns 0, the negated exit status, ZOR_SYS_EMISSING or
+ * ZOR_SYS_ETOOLONG. */
 ZORSYS_API int zor_sys_remove_base(const char *name) ZORSYS_NOEXCEPT;
 
 /**
- * Frees a name list, every entry and then the array. Returns 0, or -201 and frees nothing
- * when list is null or its first slot is the terminator.
+ * Frees a name list, every entry and then the array. Returns 0, or ZOR_SYS_EMISSING and frees
+ * nothing when list is null or its first slot is the terminator.
  */
 ZORSYS_API int zor_sys_release_container_list(char **list) ZORSYS_NOEXCEPT;
 
@@ -179,8 +199,8 @@ typedef struct zor_sys_resource {
  * Limits one resource of the container of handle to resource.value, for the control group
  * cgroup (passed as "-g", may be null) and the application container app_name (may be null).
  * Writes one outcome line: on success it names the container, on failure cgroup ('' when
- * null). Returns 0, the negated exit status, -201 (null handle, null core text, or a type
- * outside 1 to 4; nothing runs) or -202 (command too long; nothing runs).
+ * null). Returns 0, the negated exit status, ZOR_SYS_EMISSING (null handle, null core text, or a
+ * type outside 1 to 4; nothing runs) or ZOR_SYS_ETOOLONG (command too long; nothing runs).
  */
 ZORSYS_API int zor_sys_set_resource(zor_sys_handle *handle, const char *cgroup,
                                     const char *app_name,
@@ -207,8 +227,8 @@ ZORSYS_API int zor_sys_unset_resource(zor_sys_handle *handle, const char *cgroup
  * stays valid until the next zor_sys_get_resource() on the same thread and must not be freed.
  *
  * On failure leaves resource unchanged, writes a failure line naming the container ('' for
- * no handle) and returns the negated exit status, -201 (null handle or resource, or a type
- * outside 1 to 4, which run nothing; pipe not started) or -202 (command too long).
+ * no handle) and returns the negated exit status, ZOR_SYS_EMISSING (null handle or resource, or a
+ * type outside 1 to 4, which run nothing; pipe not started) or ZOR_SYS_ETOOLONG (command too long).
  */
 ZORSYS_API int zor_sys_get_resource(zor_sys_handle *handle, int32_t pid, const char *app_name,
                                     zor_sys_resource *resource) ZORSYS_NOEXCEPT;
@@ -216,9 +236,9 @@ ZORSYS_API int zor_sys_get_resource(zor_sys_handle *handle, int32_t pid, const c
 /* ---- Checkpoints, snapshots and migration --------------------------------------------
  *
  * Each operation runs one command and writes one outcome line. Each returns 0, the negated
- * exit status, -201 (a null handle or text; nothing runs, no line) or -202 (the command would
- * exceed 1023 characters; nothing runs, no line). Names are passed to the tool unchanged
- * apart from the escaping; an empty name passes the option without a value.
+ * exit status, ZOR_SYS_EMISSING (a null handle or text; nothing runs, no line) or ZOR_SYS_ETOOLONG
+ * (the command would exceed 1023 characters; nothing runs, no line). Names are passed to the tool
+ * unchanged apart from the escaping; an empty name passes the option without a value.
  */
 
 /** Suspends the container of handle. */
@@ -270,9 +290,9 @@ ZORSYS_API int zor_sys_immigration_start(const char *name, int32_t port) ZORSYS_
 /* ---- Control groups and process binding ----------------------------------------------
  *
  * handle is optional: when given, the command names its container. cgroup is required.
- * Each returns 0, the negated exit status, -201 (null cgroup, or a handle without a name;
- * nothing runs, no line) or -202 (command too long; nothing runs, no line), and writes one
- * outcome line naming the control group.
+ * Each returns 0, the negated exit status, ZOR_SYS_EMISSING (null cgroup, or a handle without a
+ * name; nothing runs, no line) or ZOR_SYS_ETOOLONG (command too long; nothing runs, no line), and
+ * writes one outcome line naming the control group.
  */
 
 /** Creates the control group cgroup. */

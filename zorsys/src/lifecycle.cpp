@@ -11,6 +11,9 @@
 
 namespace zorsys {
 
+// The frame's codes are the ones the public header names.
+static_assert(frame::kMissing == ZOR_SYS_EMISSING && frame::kTooLong == ZOR_SYS_ETOOLONG);
+
 namespace {
 
 using frame::option;

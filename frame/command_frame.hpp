@@ -1,7 +1,7 @@
 // The command frame: every container operation of a client library composes one bounded
-// command line for an administration tool, escapes it for the shell, runs it and turns the
-// wait status into its result code. Operations describe only what is their own (prefix,
-// pieces, how the command runs, the texts of their outcome lines, see outcome_line.hpp).
+// command line for an administration tool, escaping each caller text as one shell word, runs
+// it and turns the wait status into its result code. Operations describe only what is their own
+// (prefix, pieces, how the command runs, the texts of their outcome lines, see outcome_line.hpp).
 //
 // Both client libraries compile this frame, each into a namespace of its own
 // (ZOR_FRAME_NAMESPACE::frame), and their archives keep every symbol of it local, so the
@@ -22,7 +22,9 @@ namespace ZOR_FRAME_NAMESPACE::frame {
 constexpr std::size_t kBufferSize = 1024;
 constexpr std::size_t kMaxLength = kBufferSize - 1;
 
-// The library's own result codes.
+// The library's own result codes: ZOR_SYS_EMISSING / ZOR_APP_EMISSING and ZOR_SYS_ETOOLONG /
+// ZOR_APP_ETOOLONG of the public headers, which each library holds equal to these when it
+// compiles.
 constexpr int kMissing = -201;  // an argument or output location is missing, a pipe failed
 constexpr int kTooLong = -202;  // a command, option or escaped command would not fit
 
@@ -30,12 +32,12 @@ constexpr int kTooLong = -202;  // a command, option or escaped command would no
 constexpr char kSuffix[] = " > /dev/null 2>&1";
 constexpr std::size_t kSuffixLength = sizeof kSuffix - 1;
 
-// Puts a backslash before every shell metacharacter of source and writes the result into
-// destination, which holds kBufferSize bytes. A newline becomes a quoted literal, so the tool
-// receives the byte itself and the shell never sees the end of a command. Blanks and tabs
-// pass unchanged and still separate words. Returns 0; kTooLong when the result would exceed
-// kMaxLength characters (destination then holds ""); kMissing when either pointer is null
-// (destination untouched).
+// Escapes one caller text as exactly one shell word and writes it into destination, which
+// holds kBufferSize bytes: every shell metacharacter, blank and tab get a backslash, a newline
+// becomes a quoted literal (a backslash would join lines), and the empty text becomes '' (an
+// empty word), so that the tool receives the text itself as one argument whatever it holds.
+// Returns 0; kTooLong when the result would exceed kMaxLength characters (destination then
+// holds ""); kMissing when either pointer is null (destination untouched).
 int escape_meta_char(char *destination, const char *source) noexcept;
 
 // Like escape_meta_char, with the result limited to at most max_length characters.
@@ -47,22 +49,33 @@ int escape_within(char *destination, const char *source, std::size_t max_length)
 int result_of_wait_status(int wait_status) noexcept;
 
 // One piece of a command, appended after the prefix. Build pieces with the functions below.
+// The frame's own text (the prefix, option flags, numbers) keeps its blanks as separators;
+// every caller text becomes exactly one word of the escaped command.
 struct Piece {
-    enum class Kind { kSkip, kText, kNumber, kAbsent };
+    enum class Kind { kSkip, kFixed, kText, kNumber, kAbsent };
     Kind kind;
-    const char *flag;  // text that precedes the value, such as " -m "; "" for a plain text
+    const char *flag;  // frame text that precedes the value, such as " -m "; "" for none
     const char *text;
     int number;
 };
 
-// A text appended unchanged, such as the container name; a null text refuses with kMissing.
+// The library's own text, such as a prefix or an option word, appended as it is; a null
+// text refuses with kMissing.
+constexpr Piece fixed(const char *value) noexcept {
+    return value != nullptr ? Piece{Piece::Kind::kFixed, "", value, 0}
+                            : Piece{Piece::Kind::kAbsent, "", nullptr, 0};
+}
+
+// A caller text appended as one word, such as the container name; a null text refuses with
+// kMissing.
 constexpr Piece text(const char *value) noexcept {
     return value != nullptr ? Piece{Piece::Kind::kText, "", value, 0}
                             : Piece{Piece::Kind::kAbsent, "", nullptr, 0};
 }
 
-// An option: its flag directly followed by the value (" -b " and "base1" give " -b base1",
-// what the format " -b %s" gives). A null text refuses with kMissing.
+// An option: its flag directly followed by the caller's value as one word (" -b " and
+// "base1" give " -b base1", what the format " -b %s" gives). A null text refuses with
+// kMissing.
 constexpr Piece option(const char *flag, const char *value) noexcept {
     return value != nullptr ? Piece{Piece::Kind::kText, flag, value, 0}
                             : Piece{Piece::Kind::kAbsent, flag, nullptr, 0};
@@ -83,9 +96,13 @@ constexpr Piece required(const void *argument) noexcept {
     return Piece{argument != nullptr ? Piece::Kind::kSkip : Piece::Kind::kAbsent, "", nullptr, 0};
 }
 
-// A command being composed in the command buffer. Every append obeys the length rule: a
-// piece that would make the command exceed kMaxLength characters is not appended and refuses
-// the command with kTooLong. The first refusal sticks; later appends do nothing.
+// A command being composed, twice in step: as the caller's texts read (the command buffer,
+// which the length rule bounds; an empty text counts 0 there) and escaped for the shell (the
+// run text, each caller text one word). Every append obeys the length rule: a piece that
+// would make the composed command exceed kMaxLength characters is not appended and refuses
+// the command with kTooLong. The first refusal sticks; later appends do nothing. An escaped
+// command that outgrows its buffer refuses with kTooLong only when it is taken for running,
+// so that a missing argument after it still reads as missing, as with one escaping pass.
 class Command {
 public:
     explicit Command(const char *prefix) noexcept;
@@ -96,18 +113,25 @@ public:
 
     // 0 while the command may run; kMissing or kTooLong once it was refused.
     int refusal() const noexcept { return refusal_; }
+    // The composed command, the texts as given.
     const char *text() const noexcept { return text_; }
     std::size_t length() const noexcept { return length_; }
 
-    // Escapes the command into run (kBufferSize bytes), keeping room for reserve more
-    // characters after it. Returns 0 or the refusal code; run is "" after a refusal.
+    // Copies the escaped command into run (kBufferSize bytes), keeping room for reserve more
+    // characters after it. Returns 0 or the refusal code (kTooLong when the escaped command
+    // and reserve exceed kMaxLength); run is "" after a refusal.
     int escape_into(char *run, std::size_t reserve) const noexcept;
 
 private:
     void append(const char *piece, std::size_t piece_length) noexcept;
+    void append_escaped(const char *piece, std::size_t piece_length) noexcept;
+    void append_word(const char *word) noexcept;
 
     char text_[kBufferSize];
+    char escaped_[kBufferSize];
     std::size_t length_;
+    std::size_t escaped_length_;
+    bool escaped_overflow_;
     int refusal_;
 };
 
@@ -118,8 +142,8 @@ struct Result {
     bool refused;
 };
 
-// Appends the suffix, escapes the command and runs it with system(); the result code comes
-// from the wait status. The suffix is appended after the escaping, so it keeps its meaning.
+// Appends the suffix to the escaped command and runs it with system(); the result code comes
+// from the wait status. The suffix, the frame's own text, keeps its meaning for the shell.
 Result run_system(const Command &command) noexcept;
 
 // A command started with popen() in mode "r", for operations that read the tool's output.
