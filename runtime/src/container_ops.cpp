@@ -1,0 +1,161 @@
+// What the verbs share about one container: where it lives, what runc says of it, how it is
+// stopped.
+#include "filesystems.hpp"
+#include "refusal.hpp"
+#include "verbs.hpp"
+
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace zor {
+
+namespace {
+
+// How long a main process has to end after SIGTERM, and after SIGKILL.
+constexpr auto kStopGrace = std::chrono::seconds(3);
+constexpr auto kKillGrace = std::chrono::seconds(5);
+constexpr auto kPollInterval = std::chrono::milliseconds(5);
+
+bool wait_stopped(const Runc &runc, const std::string &id, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        const RuncInstance instance = runc.state(id);
+        if (!instance.exists || instance.status == "stopped") {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(kPollInterval);
+    }
+}
+
+}  // namespace
+
+const Runc &Command::runc() {
+    if (!runc_) {
+        runc_ = std::make_unique<Runc>(directory + "/runc");
+    }
+    return *runc_;
+}
+
+const Cgroups &Command::cgroups() {
+    if (!cgroups_) {
+        cgroups_ = std::make_unique<Cgroups>();
+    }
+    return *cgroups_;
+}
+
+Container &named_container(Command &command, const std::string &name) {
+    const auto found = command.domain->containers.find(name);
+    if (found == command.domain->containers.end()) {
+        throw Refusal(kNotFound, "no container '" + name + "'");
+    }
+    return found->second;
+}
+
+std::string container_directory(const Command &command, bool system, const std::string &name) {
+    return command.directory + (system ? "/containers/sys/" : "/containers/app/") + name;
+}
+
+std::string container_cgroup(const Command &command, bool system, const std::string &name) {
+    return Cgroups::container_path(state_tag(command.directory), system, name);
+}
+
+std::string container_runc_id(bool system, const std::string &name) {
+    return runc_id(system, name);
+}
+
+std::string base_image_path(Command &command, bool system, const Container &container) {
+    if (container.base_is_builtin) {
+        return minimal_image(command.directory);
+    }
+    return command.directory + (system ? "/images/sys/" : "/images/app/") + container.base +
+           "/rootfs";
+}
+
+int container_status(Command &command, bool system, const Container &container) {
+    const RuncInstance instance = command.runc().state(container_runc_id(system, container.name));
+    if (instance.status == "running") {
+        return 1;
+    }
+    return instance.status == "paused" ? 2 : 0;
+}
+
+pid_t main_pid(Command &command, bool system, const Container &container) {
+    const RuncInstance instance = command.runc().state(container_runc_id(system, container.name));
+    if (instance.status != "running" && instance.status != "paused") {
+        throw Refusal(kWrongState, "container '" + container.name + "' is not running");
+    }
+    return instance.pid;
+}
+
+void stop_container(Command &command, bool system, Container &container) {
+    const Runc &runc = command.runc();
+    const std::string id = container_runc_id(system, container.name);
+    // Bound processes go back first: runc removes the container's cgroups with it.
+    for (Group &group : container.groups) {
+        for (const Binding &binding : group.bound) {
+            command.cgroups().move_back(binding.pid, binding.origin);
+        }
+        if (!group.bound.empty()) {
+            group.bound.clear();
+            command.changed = true;
+        }
+    }
+    RuncInstance instance = runc.state(id);
+    if (instance.status == "paused") {
+        runc.resume(id);
+        instance = runc.state(id);
+    }
+    if (instance.status == "running") {
+        runc.kill(id, SIGTERM);
+        if (!wait_stopped(runc, id, kStopGrace)) {
+            runc.kill(id, SIGKILL);
+            wait_stopped(runc, id, kKillGrace);
+        }
+    }
+    if (runc.state(id).exists) {
+        runc.remove(id, true);
+    }
+}
+
+pid_t namespace_pid(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("NSpid:", 0) == 0) {
+            std::stringstream fields(line.substr(6));
+            pid_t last = 0;
+            pid_t value = 0;
+            while (fields >> value) {
+                last = value;
+            }
+            return last;
+        }
+    }
+    return 0;
+}
+
+pid_t host_pid_of(Command &command, bool system, const Container &container, pid_t vpid) {
+    const std::string path = container_cgroup(command, system, container.name);
+    std::vector<pid_t> candidates = command.cgroups().processes(path);
+    for (const Group &group : container.groups) {
+        const std::vector<pid_t> more = command.cgroups().processes(path + "/" + group.name);
+        candidates.insert(candidates.end(), more.begin(), more.end());
+    }
+    for (const pid_t pid : candidates) {
+        if (namespace_pid(pid) == vpid) {
+            return pid;
+        }
+    }
+    throw Refusal(kNotFound, "container '" + container.name + "' has no process " +
+                                 std::to_string(vpid));
+}
+
+}  // namespace zor

@@ -1,0 +1,177 @@
+// runc's command line and its JSON answers.
+#include "runc.hpp"
+
+#include "program_run.hpp"
+#include "refusal.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <utility>
+
+namespace zor {
+
+namespace {
+
+// runc's last message, as one line for the refusal.
+std::string last_line(const std::string &text) {
+    std::string line;
+    std::stringstream stream(text);
+    std::string candidate;
+    while (std::getline(stream, candidate)) {
+        if (!candidate.empty()) {
+            line = candidate;
+        }
+    }
+    return line;
+}
+
+// A log written with --log-format json holds one object per line; the last "msg" is the
+// reason runc gives.
+std::string log_reason(const std::string &log) {
+    std::ifstream in(log);
+    std::string line;
+    std::string reason;
+    while (std::getline(in, line)) {
+        const auto entry = nlohmann::json::parse(line, nullptr, false);
+        if (entry.is_object() && entry.value("level", "") == "error") {
+            reason = entry.value("msg", line);
+        }
+    }
+    return reason;
+}
+
+}  // namespace
+
+std::string runc_id(bool system, const std::string &name) {
+    std::string id = system ? "s-" : "a-";
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
+            (byte >= '0' && byte <= '9') || c == '_' || c == '.' || c == '-') {
+            id += c;
+        } else {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "+%02X", byte);
+            id += escaped;
+        }
+    }
+    return id;
+}
+
+Runc::Runc(std::string root) : root_(std::move(root)) {
+    const char *named = std::getenv(kRuncVariable);
+    if (named != nullptr && named[0] != '\0') {
+        program_ = find_on_path(named);
+    } else {
+        program_ = find_on_path("runc");
+        if (program_.empty()) {
+            program_ = find_on_path("/usr/sbin/runc");
+        }
+    }
+    if (program_.empty()) {
+        throw Refusal(kHostFailure, "runc is not installed (Debian package runc); no container "
+                                    "can run on this host");
+    }
+}
+
+void Runc::run_checked(const std::vector<std::string> &words, const char *what) const {
+    std::vector<std::string> argv{program_, "--root", root_};
+    argv.insert(argv.end(), words.begin(), words.end());
+    const ProgramResult result = run_program(argv);
+    if (result.status != 0) {
+        throw Refusal(kHostFailure, std::string("runc ") + what + " failed: " +
+                                        (result.status < 0 ? std::string("cannot run runc")
+                                                           : last_line(result.err)));
+    }
+}
+
+RuncInstance Runc::state(const std::string &id) const {
+    RuncInstance instance;
+    const ProgramResult result = run_program({program_, "--root", root_, "state", id});
+    if (result.status != 0) {
+        if (result.status < 0 || result.status >= 126) {
+            throw Refusal(kHostFailure, "cannot run " + program_);
+        }
+        return instance;
+    }
+    const auto parsed = nlohmann::json::parse(result.out, nullptr, false);
+    if (!parsed.is_object()) {
+        throw Refusal(kHostFailure, "runc state gave no JSON for " + id);
+    }
+    instance.exists = true;
+    instance.status = parsed.value("status", "");
+    instance.pid = parsed.value("pid", 0);
+    if (instance.status == "stopped") {
+        instance.pid = 0;
+    }
+    return instance;
+}
+
+void Runc::create(const std::string &id, const std::string &bundle,
+                  const std::string &log) const {
+    std::remove(log.c_str());
+    // Detached: the main process keeps the standard streams runc create had, so they must be
+    // /dev/null and nothing the caller waits on.
+    const ProgramResult result = run_program({program_, "--root", root_, "--log", log,
+                                              "--log-format", "json", "create", "--bundle",
+                                              bundle, id},
+                                             true);
+    if (result.status != 0) {
+        const std::string reason = log_reason(log);
+        throw Refusal(kHostFailure, "runc cannot create the container: " +
+                                        (reason.empty() ? "exit status " +
+                                                              std::to_string(result.status)
+                                                        : reason));
+    }
+}
+
+void Runc::start(const std::string &id) const {
+    run_checked({"start", id}, "start");
+}
+
+bool Runc::kill(const std::string &id, int signal) const {
+    return run_program({program_, "--root", root_, "kill", id, std::to_string(signal)}).status ==
+           0;
+}
+
+void Runc::remove(const std::string &id, bool force) const {
+    std::vector<std::string> argv{program_, "--root", root_, "delete"};
+    if (force) {
+        argv.emplace_back("--force");
+    }
+    argv.push_back(id);
+    const ProgramResult result = run_program(argv);
+    if (result.status != 0 && state(id).exists) {
+        throw Refusal(kHostFailure, "runc delete failed: " + last_line(result.err));
+    }
+}
+
+void Runc::pause(const std::string &id) const {
+    run_checked({"pause", id}, "pause");
+}
+
+void Runc::resume(const std::string &id) const {
+    run_checked({"resume", id}, "resume");
+}
+
+std::vector<std::string> Runc::list() const {
+    const ProgramResult result =
+        run_program({program_, "--root", root_, "list", "--format", "json"});
+    if (result.status != 0) {
+        throw Refusal(kHostFailure, "runc list failed: " + last_line(result.err));
+    }
+    std::vector<std::string> ids;
+    const auto parsed = nlohmann::json::parse(result.out, nullptr, false);
+    if (parsed.is_array()) {
+        for (const auto &entry : parsed) {
+            ids.push_back(entry.value("id", ""));
+        }
+    }
+    return ids;
+}
+
+}  // namespace zor
