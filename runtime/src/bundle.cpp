@@ -131,8 +131,8 @@ void bring_loopback_up(pid_t pid) {
     int status = 0;
     if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
         WEXITSTATUS(status) != 0) {
-        throw Refusal(kHostFailure, "cannot bring up the loopback interface of process " +
-                                        std::to_string(pid));
+        throw Refusal(kHostFailure,
+                      "cannot bring up the loopback interface of process " + std::to_string(pid));
     }
 }
 

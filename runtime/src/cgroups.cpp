@@ -22,10 +22,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char *kKnownControllers[] = {"cpu",     "cpuacct",    "cpuset",  "memory",
-                                             "devices", "freezer",    "net_cls", "net_prio",
-                                             "blkio",   "perf_event", "hugetlb", "pids",
-                                             "rdma",    "misc"};
+constexpr const char *kKnownControllers[] = {
+    "cpu",      "cpuacct", "cpuset",     "memory",  "devices", "freezer", "net_cls",
+    "net_prio", "blkio",   "perf_event", "hugetlb", "pids",    "rdma",    "misc"};
 constexpr long long kCpuPeriodMicroseconds = 100000;
 constexpr long long kMebibyte = 1024LL * 1024LL;
 
@@ -110,10 +109,9 @@ Cgroups::Cgroups() {
                 }
             }
         }
-        const bool seen = std::any_of(hierarchies_.begin(), hierarchies_.end(),
-                                      [&](const Hierarchy &other) {
-                                          return other.mount == hierarchy.mount;
-                                      });
+        const bool seen =
+            std::any_of(hierarchies_.begin(), hierarchies_.end(),
+                        [&](const Hierarchy &other) { return other.mount == hierarchy.mount; });
         if (!seen) {
             hierarchies_.push_back(hierarchy);
         }
@@ -162,8 +160,8 @@ std::string Cgroups::read(const std::string &path, const std::string &controller
     return trimmed(text);
 }
 
-void Cgroups::write(const std::string &path, const std::string &controller,
-                    const std::string &name, const std::string &value) const {
+void Cgroups::write(const std::string &path, const std::string &controller, const std::string &name,
+                    const std::string &value) const {
     const std::string where = file(path, controller, name);
     if (where.empty()) {
         throw Refusal(kHostFailure, "the " + controller + " controller is not mounted");
@@ -253,9 +251,8 @@ bool Cgroups::exists(const std::string &path, const std::string &controller) con
         const Hierarchy *hierarchy = hierarchy_of(controller);
         return hierarchy != nullptr && fs::is_directory(hierarchy->mount + path, error);
     }
-    return std::any_of(hierarchies_.begin(), hierarchies_.end(), [&](const Hierarchy &h) {
-        return fs::is_directory(h.mount + path, error);
-    });
+    return std::any_of(hierarchies_.begin(), hierarchies_.end(),
+                       [&](const Hierarchy &h) { return fs::is_directory(h.mount + path, error); });
 }
 
 std::vector<pid_t> Cgroups::processes(const std::string &path) const {
@@ -354,8 +351,8 @@ void Cgroups::set_limit(const std::string &path, const std::string &kind,
         }
         write(path, "cpuset", "cpuset.cpus", cores);
     } else if (kind == "mem") {
-        const std::string bytes = lift ? (pure_v2_ ? "max" : "-1")
-                                       : std::to_string(number_of(value) * kMebibyte);
+        const std::string bytes =
+            lift ? (pure_v2_ ? "max" : "-1") : std::to_string(number_of(value) * kMebibyte);
         write(path, "memory", pure_v2_ ? "memory.max" : "memory.limit_in_bytes", bytes);
     } else if (kind == "memsw") {
         if (pure_v2_) {
@@ -404,12 +401,11 @@ std::string Cgroups::usage(const std::string &path, const std::string &kind) con
     }
     if (kind == "memsw") {
         if (pure_v2_) {
-            const long long swap = exists(path, "memory") && access(file(path, "memory",
-                                                                         "memory.swap.current")
-                                                                        .c_str(),
-                                                                    F_OK) == 0
-                                       ? number_of(read(path, "memory", "memory.swap.current"))
-                                       : 0;
+            const long long swap =
+                exists(path, "memory") &&
+                        access(file(path, "memory", "memory.swap.current").c_str(), F_OK) == 0
+                    ? number_of(read(path, "memory", "memory.swap.current"))
+                    : 0;
             return std::to_string((number_of(read(path, "memory", "memory.current")) + swap) /
                                   1024);
         }

@@ -33,7 +33,7 @@ public:
 
     // Paths (relative to each hierarchy's mount) of the layout described above.
     static std::string container_path(const std::string &state_id, bool system,
-                                       const std::string &name);
+                                      const std::string &name);
     static std::string free_group_root(const std::string &state_id);
 
     // Makes path in every hierarchy (v1 cpuset: with the parent's processors and memory
@@ -58,7 +58,8 @@ public:
 
     // Sets (or, with an empty value, lifts) a limit of kind cpu, core, mem or memsw on path:
     // cpu in percent of one processor, core a cpuset text, mem and memsw in MiB.
-    void set_limit(const std::string &path, const std::string &kind, const std::string &value) const;
+    void set_limit(const std::string &path, const std::string &kind,
+                   const std::string &value) const;
     // What the kernel counts for path: cpu in ms, mem and memsw in KiB, core the processors.
     std::string usage(const std::string &path, const std::string &kind) const;
 

@@ -154,8 +154,8 @@ pid_t host_pid_of(Command &command, bool system, const Container &container, pid
             return pid;
         }
     }
-    throw Refusal(kNotFound, "container '" + container.name + "' has no process " +
-                                 std::to_string(vpid));
+    throw Refusal(kNotFound,
+                  "container '" + container.name + "' has no process " + std::to_string(vpid));
 }
 
 }  // namespace zor

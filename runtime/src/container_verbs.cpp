@@ -123,8 +123,8 @@ void destroy(Command &command) {
     Container &container = named_container(command, options.required("-n"));
     const int status = container_status(command, system, container);
     if (status != 0) {
-        throw Refusal(kWrongState, "container '" + container.name + "' is " +
-                                       status_word(status) + "; stop it first");
+        throw Refusal(kWrongState, "container '" + container.name + "' is " + status_word(status) +
+                                       "; stop it first");
     }
     // A runc instance that was created but never started, or whose main process ended.
     stop_container(command, system, container);
@@ -142,8 +142,7 @@ void info(Command &command) {
     const bool system = command.is_system();
     const Options options(command.words, 1, {{"-n", true}});
     const Container &container = named_container(command, options.required("-n"));
-    const RuncInstance instance =
-        command.runc().state(container_runc_id(system, container.name));
+    const RuncInstance instance = command.runc().state(container_runc_id(system, container.name));
     const int status = container_status(command, system, container);
     std::string &out = command.out;
     out += (system ? "TYPE " : "CONTAINER_TYPE ") + std::to_string(container.type) + "\n";
@@ -180,8 +179,8 @@ void start(Command &command) {
     Container &container = named_container(command, options.required("-n"));
     const int status = container_status(command, system, container);
     if (status != 0) {
-        throw Refusal(kWrongState, "container '" + container.name + "' is " +
-                                       status_word(status) + " already");
+        throw Refusal(kWrongState,
+                      "container '" + container.name + "' is " + status_word(status) + " already");
     }
     const Runc &runc = command.runc();
     const std::string id = container_runc_id(system, container.name);
@@ -224,9 +223,8 @@ void suspend_or_resume(Command &command, bool suspend) {
     const Container &container = named_container(command, options.required("-n"));
     const int status = container_status(command, system, container);
     if (status != (suspend ? 1 : 2)) {
-        throw Refusal(kWrongState, "container '" + container.name + "' is " +
-                                       status_word(status) + "; cannot " +
-                                       (suspend ? "suspend" : "resume") + " it");
+        throw Refusal(kWrongState, "container '" + container.name + "' is " + status_word(status) +
+                                       "; cannot " + (suspend ? "suspend" : "resume") + " it");
     }
     const std::string id = container_runc_id(system, container.name);
     if (suspend) {

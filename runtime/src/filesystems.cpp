@@ -45,8 +45,8 @@ bool mount_overlay(const std::string &directory, const std::string &lower) {
             return false;
         }
     }
-    const std::string options = "lowerdir=" + lower + ",upperdir=" + directory +
-                                "/upper,workdir=" + directory + "/work";
+    const std::string options =
+        "lowerdir=" + lower + ",upperdir=" + directory + "/upper,workdir=" + directory + "/work";
     return mount("overlay", (directory + "/rootfs").c_str(), "overlay", 0, options.c_str()) == 0;
 }
 
@@ -153,8 +153,8 @@ void ensure_root_filesystem(const std::string &container_directory, const std::s
     const std::string root = container_directory + "/rootfs";
     if (overlay && !is_mounted(root, container_directory) &&
         !mount_overlay(container_directory, lower)) {
-        throw Refusal(kHostFailure, "cannot mount the overlay of " + root + ": " +
-                                        std::strerror(errno));
+        throw Refusal(kHostFailure,
+                      "cannot mount the overlay of " + root + ": " + std::strerror(errno));
     }
 }
 
@@ -173,8 +173,8 @@ std::string changes_directory(const std::string &container_directory, bool overl
     return container_directory + (overlay ? "/upper" : "/rootfs");
 }
 
-void restore_changes(const std::string &container_directory, const std::string &lower,
-                     bool overlay, const std::string &snapshot) {
+void restore_changes(const std::string &container_directory, const std::string &lower, bool overlay,
+                     const std::string &snapshot) {
     const std::string root = container_directory + "/rootfs";
     if (overlay) {
         while (is_mounted(root, container_directory) && umount2(root.c_str(), MNT_DETACH) == 0) {

@@ -37,8 +37,8 @@ std::string changes_directory(const std::string &container_directory, bool overl
 void copy_tree(const std::string &from, const std::string &to);
 
 // Replaces the container's changes with those kept in snapshot; the container is stopped.
-void restore_changes(const std::string &container_directory, const std::string &lower,
-                     bool overlay, const std::string &snapshot);
+void restore_changes(const std::string &container_directory, const std::string &lower, bool overlay,
+                     const std::string &snapshot);
 
 // Makes image (a base image's rootfs/) from lower with the changes of snapshot applied on top;
 // overlay says whether the snapshot holds overlay changes (with whiteouts) or a whole tree.

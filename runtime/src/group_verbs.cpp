@@ -56,8 +56,8 @@ GroupPlace place_of(Command &command, const Options &options) {
     if (options.has("-n")) {
         place.owner = &named_container(command, options.required("-n"));
         place.groups = &place.owner->groups;
-        place.cgroup = container_cgroup(command, command.is_system(), place.owner->name) + "/" +
-                       place.name;
+        place.cgroup =
+            container_cgroup(command, command.is_system(), place.owner->name) + "/" + place.name;
     } else {
         place.groups = &command.domain->groups;
         place.cgroup = Cgroups::free_group_root(state_tag(command.directory)) + "/" + place.name;
@@ -110,8 +110,8 @@ void destroy_group(Command &command) {
     const Group &group = place.named();
     const std::size_t inside = command.cgroups().processes(place.cgroup).size();
     if (inside != 0) {
-        throw Refusal(kWrongState, place.text() + " still holds " + std::to_string(inside) +
-                                       " process(es)");
+        throw Refusal(kWrongState,
+                      place.text() + " still holds " + std::to_string(inside) + " process(es)");
     }
     if (!command.cgroups().remove(place.cgroup)) {
         throw Refusal(kHostFailure, "cannot remove cgroup " + place.cgroup);
@@ -139,8 +139,9 @@ void bind(Command &command, bool bind) {
             throw Refusal(kExists, what + " is bound to " + place.text());
         }
         if (!command.cgroups().exists(place.cgroup)) {
-            throw Refusal(kWrongState, place.text() + " has no cgroup: the container is not "
-                                                      "running");
+            throw Refusal(kWrongState, place.text() +
+                                           " has no cgroup: the container is not "
+                                           "running");
         }
         Binding binding{pid, command.cgroups().cgroup_paths(pid)};
         command.cgroups().move(pid, place.cgroup);

@@ -31,19 +31,19 @@ struct VerbEntry {
 };
 
 constexpr VerbEntry kVerbs[] = {
-    {"search", zor::container_verb, true},     {"info", zor::container_verb, true},
-    {"status", zor::container_verb, true},     {"getpid", zor::container_verb, true},
-    {"start", zor::container_verb, false},     {"stop", zor::container_verb, false},
-    {"suspend", zor::container_verb, false},   {"resume", zor::container_verb, false},
-    {"share", zor::container_verb, false},     {"unshare", zor::container_verb, false},
-    {"list", zor::record_verb, true},          {"remove", zor::record_verb, false},
-    {"save", zor::record_verb, false},         {"load", zor::record_verb, false},
-    {"commit", zor::record_verb, false},       {"checkpoint", zor::record_verb, false},
-    {"restart", zor::record_verb, false},      {"limit", zor::resource_verb, false},
-    {"unlimit", zor::resource_verb, false},    {"usage", zor::resource_verb, true},
-    {"bind", zor::group_verb, false},          {"unbind", zor::group_verb, false},
-    {"register", zor::group_verb, false},      {"unregister", zor::group_verb, false},
-    {"pidlist", zor::group_verb, true},        {"migrate", zor::migration_verb, false},
+    {"search", zor::container_verb, true},   {"info", zor::container_verb, true},
+    {"status", zor::container_verb, true},   {"getpid", zor::container_verb, true},
+    {"start", zor::container_verb, false},   {"stop", zor::container_verb, false},
+    {"suspend", zor::container_verb, false}, {"resume", zor::container_verb, false},
+    {"share", zor::container_verb, false},   {"unshare", zor::container_verb, false},
+    {"list", zor::record_verb, true},        {"remove", zor::record_verb, false},
+    {"save", zor::record_verb, false},       {"load", zor::record_verb, false},
+    {"commit", zor::record_verb, false},     {"checkpoint", zor::record_verb, false},
+    {"restart", zor::record_verb, false},    {"limit", zor::resource_verb, false},
+    {"unlimit", zor::resource_verb, false},  {"usage", zor::resource_verb, true},
+    {"bind", zor::group_verb, false},        {"unbind", zor::group_verb, false},
+    {"register", zor::group_verb, false},    {"unregister", zor::group_verb, false},
+    {"pidlist", zor::group_verb, true},      {"migrate", zor::migration_verb, false},
 };
 
 VerbEntry entry_for(const std::vector<std::string> &words) {
@@ -90,10 +90,10 @@ int run(const std::string &program, const std::vector<std::string> &words) {
         throw Refusal(zor::kUsage, "unknown verb 'migrate'");
     }
     command.directory = zor::state_directory();
-    const zor::StateLock lock(command.directory,
-                              entry.reads_only ? zor::StateLock::Kind::kShared
-                                               : zor::StateLock::Kind::kExclusive,
-                              kLockSeconds);
+    const zor::StateLock lock(
+        command.directory,
+        entry.reads_only ? zor::StateLock::Kind::kShared : zor::StateLock::Kind::kExclusive,
+        kLockSeconds);
     zor::State state = zor::load_state(command.directory);
     command.state = &state;
     command.domain = command.is_system() ? &state.system : &state.application;

@@ -72,8 +72,8 @@ ProgramResult run_program(const std::vector<std::string> &argv, bool detached) {
     ProgramResult result;
     std::array<int, 2> out_pipe{-1, -1};
     std::array<int, 2> err_pipe{-1, -1};
-    if (!detached && (pipe2(out_pipe.data(), O_CLOEXEC) != 0 ||
-                      pipe2(err_pipe.data(), O_CLOEXEC) != 0)) {
+    if (!detached &&
+        (pipe2(out_pipe.data(), O_CLOEXEC) != 0 || pipe2(err_pipe.data(), O_CLOEXEC) != 0)) {
         return result;
     }
     std::vector<char *> words;

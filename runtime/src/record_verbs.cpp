@@ -28,24 +28,24 @@ std::string time_text(long long seconds) {
 
 Snapshot *find_snapshot(Container &container, const std::string &name) {
     auto &snapshots = container.snapshots;
-    const auto found = std::find_if(snapshots.begin(), snapshots.end(),
-                                    [&](const Snapshot &snapshot) { return snapshot.name == name; });
+    const auto found =
+        std::find_if(snapshots.begin(), snapshots.end(),
+                     [&](const Snapshot &snapshot) { return snapshot.name == name; });
     return found == snapshots.end() ? nullptr : &*found;
 }
 
 Snapshot &named_snapshot(Container &container, const std::string &name) {
     Snapshot *snapshot = find_snapshot(container, name);
     if (snapshot == nullptr) {
-        throw Refusal(kNotFound, "container '" + container.name + "' has no snapshot '" + name +
-                                     "'");
+        throw Refusal(kNotFound,
+                      "container '" + container.name + "' has no snapshot '" + name + "'");
     }
     return *snapshot;
 }
 
 std::string snapshot_directory(const Command &command, const Container &container,
                                const std::string &name) {
-    return container_directory(command, command.is_system(), container.name) + "/snapshots/" +
-           name;
+    return container_directory(command, command.is_system(), container.name) + "/snapshots/" + name;
 }
 
 std::string image_directory(const Command &command, const std::string &base) {
@@ -108,8 +108,8 @@ void save(Command &command) {
     Container &container = named_container(command, options.required("-n"));
     const std::string &name = checked_name(options.required("-t"), "snapshot");
     if (find_snapshot(container, name) != nullptr) {
-        throw Refusal(kExists, "container '" + container.name + "' has a snapshot '" + name +
-                                   "' already");
+        throw Refusal(kExists,
+                      "container '" + container.name + "' has a snapshot '" + name + "' already");
     }
     const std::string id = container_runc_id(system, container.name);
     const bool freeze = container_status(command, system, container) == 1;
@@ -163,9 +163,9 @@ void commit(Command &command) {
     const Snapshot &snapshot = named_snapshot(container, options.required("-t"));
     const std::string &base_name = checked_name(options.required("-b"), "base");
     auto &bases = command.domain->bases;
-    if (base_name == kBuiltinBase ||
-        std::any_of(bases.begin(), bases.end(),
-                    [&](const Base &base) { return base.name == base_name; })) {
+    if (base_name == kBuiltinBase || std::any_of(bases.begin(), bases.end(), [&](const Base &base) {
+            return base.name == base_name;
+        })) {
         throw Refusal(kExists, "base image '" + base_name + "' exists already");
     }
     const std::string image = image_directory(command, base_name);

@@ -173,8 +173,8 @@ std::string usage_of(Command &command, const std::string &kind, const Options &o
         options.has("-n") ? &named_container(command, options.required("-n")) : nullptr;
     if (options.has("-pid") || options.has("-vpid")) {
         const bool virtual_number = options.has("-vpid");
-        const int number = checked_number(options.required(virtual_number ? "-vpid" : "-pid"),
-                                          "process number");
+        const int number =
+            checked_number(options.required(virtual_number ? "-vpid" : "-pid"), "process number");
         if (number <= 0) {
             throw Refusal(kUsage, "the process number must be above 0");
         }

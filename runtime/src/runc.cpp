@@ -73,8 +73,9 @@ Runc::Runc(std::string root) : root_(std::move(root)) {
         }
     }
     if (program_.empty()) {
-        throw Refusal(kHostFailure, "runc is not installed (Debian package runc); no container "
-                                    "can run on this host");
+        throw Refusal(kHostFailure,
+                      "runc is not installed (Debian package runc); no container "
+                      "can run on this host");
     }
 }
 
@@ -111,21 +112,20 @@ RuncInstance Runc::state(const std::string &id) const {
     return instance;
 }
 
-void Runc::create(const std::string &id, const std::string &bundle,
-                  const std::string &log) const {
+void Runc::create(const std::string &id, const std::string &bundle, const std::string &log) const {
     std::remove(log.c_str());
     // Detached: the main process keeps the standard streams runc create had, so they must be
     // /dev/null and nothing the caller waits on.
-    const ProgramResult result = run_program({program_, "--root", root_, "--log", log,
-                                              "--log-format", "json", "create", "--bundle",
-                                              bundle, id},
-                                             true);
+    const ProgramResult result =
+        run_program({program_, "--root", root_, "--log", log, "--log-format", "json", "create",
+                     "--bundle", bundle, id},
+                    true);
     if (result.status != 0) {
         const std::string reason = log_reason(log);
-        throw Refusal(kHostFailure, "runc cannot create the container: " +
-                                        (reason.empty() ? "exit status " +
-                                                              std::to_string(result.status)
-                                                        : reason));
+        throw Refusal(
+            kHostFailure,
+            "runc cannot create the container: " +
+                (reason.empty() ? "exit status " + std::to_string(result.status) : reason));
     }
 }
 
@@ -134,8 +134,7 @@ void Runc::start(const std::string &id) const {
 }
 
 bool Runc::kill(const std::string &id, int signal) const {
-    return run_program({program_, "--root", root_, "kill", id, std::to_string(signal)}).status ==
-           0;
+    return run_program({program_, "--root", root_, "kill", id, std::to_string(signal)}).status == 0;
 }
 
 void Runc::remove(const std::string &id, bool force) const {

@@ -78,8 +78,7 @@ static void to_json(json &j, const Container &container) {
 static void from_json(const json &j, Container &container) {
     container.name = j.at("name").get<std::string>();
     container.type = j.at("type").get<int>();
-    container.options =
-        j.value("options", std::vector<std::pair<std::string, std::string>>());
+    container.options = j.value("options", std::vector<std::pair<std::string, std::string>>());
     container.base = j.value("base", std::string("minimal"));
     container.base_is_builtin = j.value("base_is_builtin", true);
     container.command = j.value("command", std::string());
@@ -123,7 +122,7 @@ std::string default_directory() {
     }
     const char *runtime = std::getenv("XDG_RUNTIME_DIR");
     const char *temporary = std::getenv("TMPDIR");
-    const std::string folder = runtime != nullptr && runtime[0] != '\0' ? runtime
+    const std::string folder = runtime != nullptr && runtime[0] != '\0'       ? runtime
                                : temporary != nullptr && temporary[0] != '\0' ? temporary
                                                                               : "/tmp";
     return folder + "/zor-runtime-" + std::to_string(geteuid());
@@ -133,7 +132,8 @@ std::string default_directory() {
 
 std::string state_directory() {
     const char *named = std::getenv(kStateVariable);
-    const std::string directory = named != nullptr && named[0] != '\0' ? named : default_directory();
+    const std::string directory =
+        named != nullptr && named[0] != '\0' ? named : default_directory();
     std::error_code error;
     std::filesystem::create_directories(directory, error);
     const std::filesystem::path absolute = std::filesystem::absolute(directory, error);
@@ -152,8 +152,7 @@ StateLock::StateLock(const std::string &directory, Kind kind, int wait_seconds) 
         throw Refusal(kStateFailure, "cannot open '" + path + "': " + std::strerror(errno));
     }
     const int operation = (kind == Kind::kShared ? LOCK_SH : LOCK_EX) | LOCK_NB;
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::seconds(wait_seconds);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(wait_seconds);
     while (flock(fd_, operation) != 0) {
         if ((errno != EWOULDBLOCK && errno != EINTR) ||
             std::chrono::steady_clock::now() > deadline) {
@@ -182,8 +181,8 @@ State load_state(const std::string &directory) {
         state.system = j.at("system").get<Domain>();
         state.application = j.at("application").get<Domain>();
     } catch (const json::exception &error) {
-        throw Refusal(kStateFailure, "the state file of '" + directory + "' is damaged: " +
-                                         error.what());
+        throw Refusal(kStateFailure,
+                      "the state file of '" + directory + "' is damaged: " + error.what());
     }
     return state;
 }
