@@ -51,6 +51,10 @@ const Cgroups &Command::cgroups() {
     return *cgroups_;
 }
 
+void Command::save_now() const {
+    save_state(directory, *state);
+}
+
 Container &named_container(Command &command, const std::string &name) {
     const auto found = command.domain->containers.find(name);
     if (found == command.domain->containers.end()) {

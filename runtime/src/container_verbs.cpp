@@ -109,11 +109,16 @@ void create(Command &command) {
         throw Refusal(kExists, "container '" + name + "' exists already");
     }
     const std::string directory = container_directory(command, system, name);
-    // Left over by a create that was killed before it could record the container.
-    remove_container_directory(directory);
-    container.overlay =
-        make_root_filesystem(directory, base_image_path(command, system, container));
+    const std::string lower = base_image_path(command, system, container);
+    // Recorded before its files exist, so that destroy can clean up after a create that was
+    // killed half-way.
+    container.complete = false;
     command.domain->containers.emplace(name, container);
+    command.save_now();
+    remove_container_directory(directory);
+    Container &made = command.domain->containers.at(name);
+    made.overlay = make_root_filesystem(directory, lower);
+    made.complete = true;
     command.changed = true;
 }
 
@@ -181,6 +186,10 @@ void start(Command &command) {
     if (status != 0) {
         throw Refusal(kWrongState,
                       "container '" + container.name + "' is " + status_word(status) + " already");
+    }
+    if (!container.complete) {
+        throw Refusal(kWrongState,
+                      "container '" + container.name + "' was not created completely; destroy it");
     }
     const Runc &runc = command.runc();
     const std::string id = container_runc_id(system, container.name);

@@ -4,6 +4,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -84,6 +86,9 @@ ProgramResult run_program(const std::vector<std::string> &argv, bool detached) {
     words.push_back(nullptr);
     const pid_t child = fork();
     if (child == 0) {
+        // A helper does not outlive a command that is killed: the next command must not
+        // meet it still at work.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         const int null_fd = open("/dev/null", O_RDWR);
         dup2(null_fd, STDIN_FILENO);
         dup2(detached ? null_fd : out_pipe[1], STDOUT_FILENO);

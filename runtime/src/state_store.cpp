@@ -70,6 +70,7 @@ static void to_json(json &j, const Container &container) {
              {"port", container.port},
              {"overlay", container.overlay},
              {"shared", container.shared},
+             {"complete", container.complete},
              {"limits", container.limits},
              {"snapshots", container.snapshots},
              {"groups", container.groups},
@@ -86,6 +87,7 @@ static void from_json(const json &j, Container &container) {
     container.port = j.value("port", 0);
     container.overlay = j.value("overlay", false);
     container.shared = j.value("shared", false);
+    container.complete = j.value("complete", true);
     container.limits = j.value("limits", std::vector<Limit>());
     container.snapshots = j.value("snapshots", std::vector<Snapshot>());
     container.groups = j.value("groups", std::vector<Group>());

@@ -53,6 +53,7 @@ struct Container {
     int port = 0;          // application containers: handed over as PORT
     bool overlay = false;  // root filesystem is an overlay (else a copy)
     bool shared = false;
+    bool complete = true;  // false while create builds the root filesystem
     std::vector<Limit> limits;
     std::vector<Snapshot> snapshots;
     std::vector<Group> groups;

@@ -30,6 +30,9 @@ public:
     // runc and the cgroups, found on first use (a refusal when missing).
     const Runc &runc();
     const Cgroups &cgroups();
+    // Saves the records now, in the middle of a verb, so that a command killed later leaves
+    // a record of what it has begun to make.
+    void save_now() const;
 
 private:
     std::unique_ptr<Runc> runc_;
