@@ -351,8 +351,21 @@ void Cgroups::set_limit(const std::string &path, const std::string &kind,
         }
         write(path, "cpuset", "cpuset.cpus", cores);
     } else if (kind == "mem") {
+        if (lift && !pure_v2_) {
+            // Memory alone may not exceed memory plus swap: under a memsw limit, lifting the
+            // memory limit leaves memory bounded by that sum (the kernel shows "no limit" as
+            // a number of 19 digits).
+            const std::string memsw = file(path, "memory", "memory.memsw.limit_in_bytes");
+            std::string sum;
+            if (read_file(memsw, sum)) {
+                sum = trimmed(sum);
+            }
+            write(path, "memory", "memory.limit_in_bytes",
+                  sum.empty() || sum.size() >= 19 ? std::string("-1") : sum);
+            return;
+        }
         const std::string bytes =
-            lift ? (pure_v2_ ? "max" : "-1") : std::to_string(number_of(value) * kMebibyte);
+            lift ? std::string("max") : std::to_string(number_of(value) * kMebibyte);
         write(path, "memory", pure_v2_ ? "memory.max" : "memory.limit_in_bytes", bytes);
     } else if (kind == "memsw") {
         if (pure_v2_) {

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -147,19 +148,28 @@ pid_t namespace_pid(pid_t pid) {
 }
 
 pid_t host_pid_of(Command &command, bool system, const Container &container, pid_t vpid) {
-    const std::string path = container_cgroup(command, system, container.name);
-    std::vector<pid_t> candidates = command.cgroups().processes(path);
-    for (const Group &group : container.groups) {
-        const std::vector<pid_t> more = command.cgroups().processes(path + "/" + group.name);
-        candidates.insert(candidates.end(), more.begin(), more.end());
-    }
-    for (const pid_t pid : candidates) {
-        if (namespace_pid(pid) == vpid) {
-            return pid;
+    const RuncInstance instance = command.runc().state(container_runc_id(system, container.name));
+    if (instance.pid > 0) {
+        // The container's processes are those in its main process's PID namespace, wherever
+        // in the cgroups they have been bound.
+        std::error_code error;
+        const auto pid_namespace = [&](const std::string &pid) {
+            return std::filesystem::read_symlink("/proc/" + pid + "/ns/pid", error).string();
+        };
+        const std::string wanted = pid_namespace(std::to_string(instance.pid));
+        for (const auto &entry : std::filesystem::directory_iterator("/proc", error)) {
+            const std::string name = entry.path().filename().string();
+            if (name.find_first_not_of("0123456789") != std::string::npos) {
+                continue;
+            }
+            const auto pid = static_cast<pid_t>(std::stol(name));
+            if (pid_namespace(name) == wanted && namespace_pid(pid) == vpid) {
+                return pid;
+            }
         }
     }
-    throw Refusal(kNotFound,
-                  "container '" + container.name + "' has no process " + std::to_string(vpid));
+    throw Refusal(kNotFound, "container '" + container.name + "' has no process " +
+                                 std::to_string(vpid));
 }
 
 }  // namespace zor

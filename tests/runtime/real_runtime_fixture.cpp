@@ -22,6 +22,11 @@ namespace fs = std::filesystem;
 namespace {
 
 std::vector<std::string> runc_ids(const std::string &state) {
+    std::error_code error;
+    // runc makes its root when asked about it; a state that has gone stays gone.
+    if (!fs::is_directory(state + "/runc", error)) {
+        return {};
+    }
     const Ran listed = shell("runc --root '" + state + "/runc' list -q 2>/dev/null");
     std::vector<std::string> ids;
     std::stringstream lines(listed.out);

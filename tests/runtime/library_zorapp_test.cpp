@@ -1,4 +1,4 @@
-// libzorapp against the stand-in runtime: every operation through the real shell, the
+// libzorapp against the real runtime: every operation through the real shell, the
 // results it returns and the lists it builds from the runtime's answers.
 #include <zorapp.h>
 
@@ -35,8 +35,7 @@ protected:
 };
 
 TEST_F(RuntimeApplicationLibrary, ApplicationContainerWithTablesAndRegistration) {
-    char base[] = "base1";
-    const zor_app_config tagged{1, 8080, base};
+    const zor_app_config tagged{1, 8080, nullptr};
     const zor_app_config bare{2, 0, nullptr};
     ASSERT_EQ(zor_app_create_container("tagged", &tagged), 0);
     ASSERT_EQ(zor_app_create_container("bare", &bare), 0);
@@ -69,7 +68,7 @@ TEST_F(RuntimeApplicationLibrary, ApplicationContainerWithTablesAndRegistration)
     int32_t main = 0;
     ASSERT_EQ(zor_app_get_pid(table, &main), 0);
     EXPECT_EQ(zor_app_register_pid(table, getpid()), 0);
-    EXPECT_EQ(zor_app_register_vpid(table, main), 0);
+    EXPECT_EQ(zor_app_register_vpid(table, 1), 0);
     zor_app_pid_pair **pairs = nullptr;
     ASSERT_EQ(zor_app_get_registered_pid_list(table, &pairs), 0);
     ASSERT_NE(pairs, nullptr);
@@ -79,15 +78,16 @@ TEST_F(RuntimeApplicationLibrary, ApplicationContainerWithTablesAndRegistration)
     EXPECT_EQ(pairs[0]->pid, getpid());
     EXPECT_EQ(pairs[0]->vpid, getpid());
     EXPECT_EQ(pairs[1]->pid, main);
+    EXPECT_EQ(pairs[1]->vpid, 1);
     EXPECT_EQ(zor_app_release_registered_pid_list(pairs), 0);
     EXPECT_EQ(zor_app_unregister_pid(table, getpid()), 0);
-    EXPECT_EQ(zor_app_unregister_vpid(table, main), 0);
+    EXPECT_EQ(zor_app_unregister_vpid(table, 1), 0);
 
     EXPECT_EQ(zor_app_create_cgroup(table, "g1"), 0);
     EXPECT_EQ(zor_app_bind_pid(table, "g1", main), 0);
     EXPECT_EQ(zor_app_unbind_pid(table, "g1", main), 0);
-    EXPECT_EQ(zor_app_bind_vpid(table, "g1", main), 0);
-    EXPECT_EQ(zor_app_unbind_vpid(table, "g1", main), 0);
+    EXPECT_EQ(zor_app_bind_vpid(table, "g1", 1), 0);
+    EXPECT_EQ(zor_app_unbind_vpid(table, "g1", 1), 0);
     EXPECT_EQ(zor_app_destroy_cgroup(table, "g1"), 0);
 
     zor_app_resource limit{};
@@ -98,11 +98,11 @@ TEST_F(RuntimeApplicationLibrary, ApplicationContainerWithTablesAndRegistration)
     zor_app_resource mem{};
     mem.type = 3;
     ASSERT_EQ(zor_app_get_resource(table, 0, nullptr, &mem), 0);
-    EXPECT_EQ(mem.value.mem, proc_figure(main, "VmRSS"));
+    EXPECT_GT(mem.value.mem, 0);
     zor_app_resource by_pid{};
     by_pid.type = 3;
     ASSERT_EQ(zor_app_get_resource(nullptr, main, nullptr, &by_pid), 0);
-    EXPECT_EQ(by_pid.value.mem, mem.value.mem);
+    EXPECT_EQ(by_pid.value.mem, proc_figure(main, "VmRSS"));
 
     EXPECT_EQ(zor_app_stop(table), 0);
     EXPECT_TRUE(runtime_test::process_ended(main));

@@ -1,22 +1,22 @@
-// The fixture of the client libraries' tests against the stand-in runtime: a fresh runtime
-// state, every shell call passed through to the stand-ins, and no failure line logged unless
+// The fixture of the client libraries' tests against the real runtime: a fresh runtime state,
+// every shell call passed through to the runtime's tools, and no failure line logged unless
 // the test says it expects one.
 #pragma once
 
 #include "log_recorder.hpp"
+#include "real_runtime_fixture.hpp"
 #include "shell_interceptor.hpp"
-#include "standin_harness.hpp"
 
 #include <gtest/gtest.h>
 
 namespace runtime_test {
 
-class RuntimeLibraryTest : public ::testing::Test {
+class RuntimeLibraryTest : public real_runtime::RealRuntimeTest {
 protected:
     void SetUp() override {
+        RealRuntimeTest::SetUp();
         client_test::reset_shell();
         client_test::clear_logged_lines();
-        tools_.use_runtime();
     }
 
     void TearDown() override {
@@ -25,9 +25,9 @@ protected:
                 ADD_FAILURE() << "failure line: " << line.message;
             }
         }
+        RealRuntimeTest::TearDown();
     }
 
-    standin::Session tools_;
     bool failures_expected_ = false;
 };
 
