@@ -17,8 +17,12 @@ namespace zor {
 
 namespace {
 
-// How long a main process has to end after SIGTERM, and after SIGKILL.
+// How long a main process has to end after SIGTERM, and after SIGKILL. The runtime's own
+// default main processes end at once on SIGTERM, but only once their shell has set its trap:
+// one stopped a moment after it started ignores the signal (as PID 1 of its namespace), so
+// their grace is short.
 constexpr auto kStopGrace = std::chrono::seconds(3);
+constexpr auto kDefaultProcessGrace = std::chrono::milliseconds(200);
 constexpr auto kKillGrace = std::chrono::seconds(5);
 constexpr auto kPollInterval = std::chrono::milliseconds(5);
 
@@ -120,12 +124,15 @@ void stop_container(Command &command, bool system, Container &container) {
     }
     if (instance.status == "running") {
         runc.kill(id, SIGTERM);
-        if (!wait_stopped(runc, id, kStopGrace)) {
+        const std::chrono::milliseconds grace =
+            container.command.empty() ? kDefaultProcessGrace : kStopGrace;
+        if (!wait_stopped(runc, id, grace)) {
             runc.kill(id, SIGKILL);
             wait_stopped(runc, id, kKillGrace);
         }
     }
-    if (runc.state(id).exists) {
+    const RuncInstance left = runc.state(id);
+    if (left.exists || left.partial) {
         runc.remove(id, true);
     }
 }
@@ -168,8 +175,8 @@ pid_t host_pid_of(Command &command, bool system, const Container &container, pid
             }
         }
     }
-    throw Refusal(kNotFound, "container '" + container.name + "' has no process " +
-                                 std::to_string(vpid));
+    throw Refusal(kNotFound,
+                  "container '" + container.name + "' has no process " + std::to_string(vpid));
 }
 
 }  // namespace zor

@@ -16,7 +16,8 @@ constexpr char kRuncVariable[] = "ZOR_RUNTIME_RUNC";
 // An instance as runc reports it.
 struct RuncInstance {
     bool exists = false;
-    std::string status;  // created, running, paused, stopped
+    bool partial = false;  // runc's directory without a state: a create that was killed
+    std::string status;    // created, running, paused, stopped
     pid_t pid = 0;       // the main process on the host (0 when stopped)
 };
 

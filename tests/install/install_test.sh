@@ -66,7 +66,7 @@ for client in zorsys zorapp; do
 done
 
 # The container demo, its sources as listed in examples/CMakeLists.txt.
-demo_sources="container_demo.c demo_report.c demo_names.c system_flow.c migration.c application_flow.c"
+demo_sources="container_demo.c demo_report.c demo_names.c system_flow.c migration.c application_flow.c kernel_view.c"
 set --
 for source in $demo_sources; do
     set -- "$@" "$examples_dir/$source"

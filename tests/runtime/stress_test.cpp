@@ -117,7 +117,8 @@ TEST_F(StressTest, VerbsKilledAtRandomPointsLeaveDefinedStates) {
     for (const Case &one : cases) {
         for (int trial = 0; trial < 3; ++trial) {
             if (one.before[0] != '\0') {
-                ASSERT_EQ(sys(one.before).exit_status, 0) << one.before;
+                const Ran before = sys(one.before);
+                ASSERT_EQ(before.exit_status, 0) << one.before << ": " << before.err;
             }
             const std::string command = std::string("exec zor-sys ") + one.verb;
             const pid_t child = fork();
