@@ -76,8 +76,8 @@ void BM_RuncRunKillDelete(benchmark::State &state) {
     }
 }
 
-BENCHMARK(BM_ZorSysStartStop)->UseRealTime()->Repetitions(7)->ReportAggregatesOnly(true);
-BENCHMARK(BM_RuncRunKillDelete)->UseRealTime()->Repetitions(7)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ZorSysStartStop)->UseRealTime()->Repetitions(15)->ReportAggregatesOnly(true);
+BENCHMARK(BM_RuncRunKillDelete)->UseRealTime()->Repetitions(15)->ReportAggregatesOnly(true);
 
 class RatioReporter : public benchmark::ConsoleReporter {
 public:

@@ -14,8 +14,10 @@
 #include <nlohmann/json.hpp>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 
 namespace zor {
 
@@ -67,6 +69,20 @@ void write_bundle_config(const std::string &directory, const BundleSettings &set
     const std::string command = !settings.command.empty() ? settings.command
                                 : settings.system         ? kIdleInit
                                                           : kSmallService;
+    json resources = {{"devices", {{{"allow", false}, {"access", "rwm"}}}}};
+    if (settings.memory_bytes > 0) {
+        resources["memory"]["limit"] = settings.memory_bytes;
+    }
+    if (settings.memory_swap_bytes > 0) {
+        resources["memory"]["swap"] = settings.memory_swap_bytes;
+    }
+    if (settings.cpu_quota > 0) {
+        resources["cpu"]["quota"] = settings.cpu_quota;
+        resources["cpu"]["period"] = 100000;
+    }
+    if (!settings.cpus.empty()) {
+        resources["cpu"]["cpus"] = settings.cpus;
+    }
     const json config = {
         {"ociVersion", "1.0.2-dev"},
         {"process",
@@ -85,8 +101,11 @@ void write_bundle_config(const std::string &directory, const BundleSettings &set
         {"root", {{"path", "rootfs"}, {"readonly", false}}},
         {"hostname", settings.hostname},
         {"mounts", default_mounts()},
+        {"hooks",
+         {{"createRuntime",
+           {{{"path", settings.hook}, {"args", {"zor-runtime", kLoopbackHookWord}}}}}}},
         {"linux",
-         {{"resources", {{"devices", {{{"allow", false}, {"access", "rwm"}}}}}},
+         {{"resources", resources},
           {"cgroupsPath", settings.cgroups_path},
           {"namespaces",
            {{{"type", "pid"}},
@@ -108,6 +127,22 @@ void write_bundle_config(const std::string &directory, const BundleSettings &set
     if (!out || std::rename((path + ".new").c_str(), path.c_str()) != 0) {
         throw Refusal(kHostFailure, "cannot write " + path);
     }
+}
+
+int run_loopback_hook() {
+    const json state = json::parse(std::cin, nullptr, false);
+    const pid_t pid = state.is_object() ? state.value("pid", 0) : 0;
+    if (pid <= 0) {
+        std::fputs("zor-runtime: the hook got no container state\n", stderr);
+        return 1;
+    }
+    try {
+        bring_loopback_up(pid);
+    } catch (const Refusal &refusal) {
+        std::fprintf(stderr, "zor-runtime: %s\n", refusal.what());
+        return 1;
+    }
+    return 0;
 }
 
 void bring_loopback_up(pid_t pid) {

@@ -24,7 +24,7 @@ namespace {
 constexpr auto kStopGrace = std::chrono::seconds(3);
 constexpr auto kDefaultProcessGrace = std::chrono::milliseconds(200);
 constexpr auto kKillGrace = std::chrono::seconds(5);
-constexpr auto kPollInterval = std::chrono::milliseconds(5);
+constexpr auto kPollInterval = std::chrono::milliseconds(1);
 
 bool wait_stopped(const Runc &runc, const std::string &id, std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;

@@ -6,6 +6,8 @@
 #include "verbs.hpp"
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 namespace zor {
@@ -178,6 +180,16 @@ void info(Command &command) {
     }
 }
 
+// The path of this program, for runc to run as a hook.
+std::string own_program() {
+    std::error_code error;
+    const std::string path = std::filesystem::read_symlink("/proc/self/exe", error).string();
+    if (error) {
+        throw Refusal(kHostFailure, "cannot tell this program's path: " + error.message());
+    }
+    return path;
+}
+
 void start(Command &command) {
     const bool system = command.is_system();
     const Options options(command.words, 1, {{"-n", true}});
@@ -204,12 +216,29 @@ void start(Command &command) {
     settings.hostname = container.hostname.empty() ? container.name : container.hostname;
     settings.port = container.port;
     settings.cgroups_path = container_cgroup(command, system, container.name);
+    settings.hook = own_program();
+    // runc sets the container's limits as it makes the cgroup, before the main process runs.
+    for (const Limit &limit : container.limits) {
+        const long long number = std::atoll(limit.value.c_str());
+        if (limit.kind == "mem") {
+            settings.memory_bytes = number << 20;
+        } else if (limit.kind == "memsw") {
+            settings.memory_swap_bytes = number << 20;
+        } else if (limit.kind == "cpu") {
+            settings.cpu_quota = number * 1000;
+        } else if (limit.kind == "core") {
+            settings.cpus = limit.value;
+        }
+    }
+    if (settings.memory_swap_bytes > 0 &&
+        (settings.memory_bytes == 0 || settings.memory_bytes > settings.memory_swap_bytes)) {
+        settings.memory_bytes = settings.memory_swap_bytes;
+    }
     write_bundle_config(directory, settings);
-    runc.create(id, directory, directory + "/runc.log");
+    runc.run(id, directory, directory + "/runc.log");
     try {
-        bring_loopback_up(runc.state(id).pid);
+        // The control groups below the container's, with their limits.
         apply_cgroup_records(command, system, container);
-        runc.start(id);
     } catch (...) {
         runc.remove(id, true);
         throw;

@@ -3,6 +3,7 @@
 // acts by the name it was started with. Each command holds the state directory's lock while
 // it runs, reads the records, asks runc and the kernel, and saves the records if it changed
 // them.
+#include "bundle.hpp"
 #include "refusal.hpp"
 #include "state_store.hpp"
 #include "verbs.hpp"
@@ -110,6 +111,9 @@ int run(const std::string &program, const std::vector<std::string> &words) {
 int main(int argc, char **argv) {
     std::string program = argc > 0 ? argv[0] : "";
     program = program.substr(program.rfind('/') + 1);
+    if (argc == 2 && std::string(argv[1]) == zor::kLoopbackHookWord) {
+        return zor::run_loopback_hook();
+    }
     if (program != "zor-sys" && program != "zor-app" && program != "zor-target") {
         std::fprintf(stderr, "%s: start this program as zor-sys, zor-app or zor-target\n",
                      program.c_str());

@@ -6,6 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <signal.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -145,8 +147,8 @@ bool read_state_file(const std::string &directory, RuncInstance &instance) {
     } else if (unified != paths.end()) {
         std::ifstream(unified->second + "/cgroup.freeze") >> frozen;
     }
-    instance.status = frozen == "FROZEN" || frozen == "FREEZING" || frozen == "1" ? "paused"
-                                                                                   : "running";
+    instance.status =
+        frozen == "FROZEN" || frozen == "FREEZING" || frozen == "1" ? "paused" : "running";
     return true;
 }
 
@@ -186,13 +188,25 @@ RuncInstance Runc::state(const std::string &id) const {
 }
 
 void Runc::create(const std::string &id, const std::string &bundle, const std::string &log) const {
+    create_or_run("create", id, bundle, log);
+}
+
+void Runc::run(const std::string &id, const std::string &bundle, const std::string &log) const {
+    create_or_run("run", id, bundle, log);
+}
+
+void Runc::create_or_run(const char *how, const std::string &id, const std::string &bundle,
+                         const std::string &log) const {
     std::remove(log.c_str());
     // Detached: the main process keeps the standard streams runc create had, so they must be
     // /dev/null and nothing the caller waits on.
-    const ProgramResult result =
-        run_program({program_, "--root", root_, "--log", log, "--log-format", "json", "create",
-                     "--bundle", bundle, id},
-                    true);
+    std::vector<std::string> argv{program_, "--root",       root_,  "--log",
+                                  log,      "--log-format", "json", how};
+    if (std::string(how) == "run") {
+        argv.emplace_back("--detach");
+    }
+    argv.insert(argv.end(), {"--bundle", bundle, id});
+    const ProgramResult result = run_program(argv, true);
     if (result.status != 0) {
         const std::string reason = log_reason(log);
         throw Refusal(
@@ -207,6 +221,13 @@ void Runc::start(const std::string &id) const {
 }
 
 bool Runc::kill(const std::string &id, int signal) const {
+    // runc kill signals the init process, which the state file names together with its start
+    // time (so a number the kernel has given to another process since is never signalled);
+    // doing it here spares a runc process.
+    const RuncInstance instance = state(id);
+    if (instance.pid > 0 && (instance.status == "running" || instance.status == "created")) {
+        return ::kill(instance.pid, signal) == 0;
+    }
     return run_program({program_, "--root", root_, "kill", id, std::to_string(signal)}).status == 0;
 }
 

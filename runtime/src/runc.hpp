@@ -18,7 +18,7 @@ struct RuncInstance {
     bool exists = false;
     bool partial = false;  // runc's directory without a state: a create that was killed
     std::string status;    // created, running, paused, stopped
-    pid_t pid = 0;       // the main process on the host (0 when stopped)
+    pid_t pid = 0;         // the main process on the host (0 when stopped)
 };
 
 class Runc {
@@ -31,7 +31,9 @@ public:
     // waits for start(). runc's own messages go to log.
     void create(const std::string &id, const std::string &bundle, const std::string &log) const;
     void start(const std::string &id) const;
-    // Sends a signal to the main process; false when runc could not (it has ended, say).
+    // create and start in one (runc run --detach).
+    void run(const std::string &id, const std::string &bundle, const std::string &log) const;
+    // Sends a signal to the main process; false when it could not (it has ended, say).
     bool kill(const std::string &id, int signal) const;
     // Removes the instance (force: whatever it runs is killed first). Quiet when it is gone.
     void remove(const std::string &id, bool force) const;
@@ -47,6 +49,8 @@ private:
     std::string program_;
     std::string root_;
     void run_checked(const std::vector<std::string> &words, const char *what) const;
+    void create_or_run(const char *how, const std::string &id, const std::string &bundle,
+                       const std::string &log) const;
 };
 
 // The runc instance id of a container: "s-" or "a-" and the name, with each byte outside
