@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
+#include <system_error>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -171,8 +171,8 @@ void Cgroups::write(const std::string &path, const std::string &controller, cons
         throw Refusal(kUsage, "the kernel refused " + value + " for " + name);
     }
     if (error != 0) {
-        throw Refusal(kHostFailure,
-                      "cannot write " + value + " to " + where + ": " + std::strerror(error));
+        throw Refusal(kHostFailure, "cannot write " + value + " to " + where + ": " +
+                                        std::generic_category().message(error));
     }
 }
 
@@ -185,8 +185,8 @@ void Cgroups::make(const std::string &path) const {
             const fs::path parent = at;
             at /= part;
             if (mkdir(at.c_str(), 0755) != 0 && errno != EEXIST) {
-                throw Refusal(kHostFailure,
-                              "cannot make cgroup " + at.string() + ": " + std::strerror(errno));
+                throw Refusal(kHostFailure, "cannot make cgroup " + at.string() + ": " +
+                                                std::generic_category().message(errno));
             }
             if (cpuset) {
                 for (const char *name : {"cpuset.cpus", "cpuset.mems"}) {
@@ -284,12 +284,12 @@ void Cgroups::move(pid_t pid, const std::string &path) const {
         }
         if (error != 0) {
             throw Refusal(kHostFailure, "cannot move process " + std::to_string(pid) + " to " +
-                                            procs + ": " + std::strerror(error));
+                                            procs + ": " + std::generic_category().message(error));
         }
     }
 }
 
-void Cgroups::move_back(pid_t pid, const std::map<std::string, std::string> &origin) const {
+void Cgroups::move_back(pid_t pid, const std::map<std::string, std::string> &origin) {
     for (const auto &entry : origin) {
         // A process that has gone needs no moving; a cgroup that has gone cannot take it.
         write_file(entry.first + entry.second + "/cgroup.procs", std::to_string(pid));

@@ -52,7 +52,7 @@ public:
     // Moves pid into path in every hierarchy where path exists.
     void move(pid_t pid, const std::string &path) const;
     // Moves pid to where origin says (mount point to path), as cgroup_paths of it gave.
-    void move_back(pid_t pid, const std::map<std::string, std::string> &origin) const;
+    static void move_back(pid_t pid, const std::map<std::string, std::string> &origin);
     // Mount point to cgroup path of pid in every hierarchy; empty when pid is gone.
     std::map<std::string, std::string> cgroup_paths(pid_t pid) const;
 

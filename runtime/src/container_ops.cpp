@@ -110,7 +110,7 @@ void stop_container(Command &command, bool system, Container &container) {
     // Bound processes go back first: runc removes the container's cgroups with it.
     for (Group &group : container.groups) {
         for (const Binding &binding : group.bound) {
-            command.cgroups().move_back(binding.pid, binding.origin);
+            Cgroups::move_back(binding.pid, binding.origin);
         }
         if (!group.bound.empty()) {
             group.bound.clear();

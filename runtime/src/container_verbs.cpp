@@ -183,7 +183,7 @@ void info(Command &command) {
 // The path of this program, for runc to run as a hook.
 std::string own_program() {
     std::error_code error;
-    const std::string path = std::filesystem::read_symlink("/proc/self/exe", error).string();
+    std::string path = std::filesystem::read_symlink("/proc/self/exe", error).string();
     if (error) {
         throw Refusal(kHostFailure, "cannot tell this program's path: " + error.message());
     }
@@ -219,7 +219,8 @@ void start(Command &command) {
     settings.hook = own_program();
     // runc sets the container's limits as it makes the cgroup, before the main process runs.
     for (const Limit &limit : container.limits) {
-        const long long number = std::atoll(limit.value.c_str());
+        // Checked when the limit was set: a decimal number above 0, or a cpuset text.
+        const long long number = std::strtoll(limit.value.c_str(), nullptr, 10);
         if (limit.kind == "mem") {
             settings.memory_bytes = number << 20;
         } else if (limit.kind == "memsw") {

@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
+#include <system_error>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -87,7 +87,7 @@ void copy_tree(const std::string &from, const std::string &to) {
 }
 
 std::string minimal_image(const std::string &state_directory) {
-    const std::string image = state_directory + "/images/" + kBuiltinBase + "/rootfs";
+    std::string image = state_directory + "/images/" + kBuiltinBase + "/rootfs";
     std::error_code error;
     if (fs::is_directory(image, error)) {
         return image;
@@ -121,7 +121,7 @@ std::string minimal_image(const std::string &state_directory) {
     std::string name;
     while (std::getline(names, name)) {
         if (!name.empty() && name != "busybox" && name.find('/') == std::string::npos) {
-            fs::create_symlink("busybox", build + "/bin/" + name, error);
+            fs::create_symlink("busybox", fs::path(build) / "bin" / name, error);
         }
     }
     std::ofstream(build + "/etc/passwd") << "root:x:0:0:root:/root:/bin/sh\n";
@@ -153,8 +153,8 @@ void ensure_root_filesystem(const std::string &container_directory, const std::s
     const std::string root = container_directory + "/rootfs";
     if (overlay && !is_mounted(root, container_directory) &&
         !mount_overlay(container_directory, lower)) {
-        throw Refusal(kHostFailure,
-                      "cannot mount the overlay of " + root + ": " + std::strerror(errno));
+        throw Refusal(kHostFailure, "cannot mount the overlay of " + root + ": " +
+                                        std::generic_category().message(errno));
     }
 }
 
@@ -164,7 +164,8 @@ void remove_container_directory(const std::string &container_directory) {
     while (is_mounted(root, container_directory) && umount2(root.c_str(), MNT_DETACH) == 0) {
     }
     if (is_mounted(root, container_directory)) {
-        throw Refusal(kHostFailure, "cannot unmount " + root + ": " + std::strerror(errno));
+        throw Refusal(kHostFailure,
+                      "cannot unmount " + root + ": " + std::generic_category().message(errno));
     }
     remove_tree(container_directory);
 }

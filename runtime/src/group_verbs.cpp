@@ -150,7 +150,7 @@ void bind(Command &command, bool bind) {
         if (found == group.bound.end()) {
             throw Refusal(kNotFound, what + " is not bound to " + place.text());
         }
-        command.cgroups().move_back(pid, found->origin);
+        Cgroups::move_back(pid, found->origin);
         group.bound.erase(found);
     }
     command.changed = true;

@@ -13,7 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
+#include <system_error>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -122,7 +122,11 @@ std::string default_directory() {
     if (geteuid() == 0) {
         return "/var/lib/zor-runtime";
     }
+    // The tools run one thread: nothing sets the environment meanwhile.
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
     const char *runtime = std::getenv("XDG_RUNTIME_DIR");
+    // The tools run one thread: nothing sets the environment meanwhile.
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
     const char *temporary = std::getenv("TMPDIR");
     const std::string folder = runtime != nullptr && runtime[0] != '\0'       ? runtime
                                : temporary != nullptr && temporary[0] != '\0' ? temporary
@@ -133,6 +137,8 @@ std::string default_directory() {
 }  // namespace
 
 std::string state_directory() {
+    // The tools run one thread: nothing sets the environment meanwhile.
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
     const char *named = std::getenv(kStateVariable);
     const std::string directory =
         named != nullptr && named[0] != '\0' ? named : default_directory();
@@ -151,7 +157,8 @@ StateLock::StateLock(const std::string &directory, Kind kind, int wait_seconds) 
     const std::string path = directory + "/" + kLockFile;
     fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd_ < 0) {
-        throw Refusal(kStateFailure, "cannot open '" + path + "': " + std::strerror(errno));
+        throw Refusal(kStateFailure,
+                      "cannot open '" + path + "': " + std::generic_category().message(errno));
     }
     const int operation = (kind == Kind::kShared ? LOCK_SH : LOCK_EX) | LOCK_NB;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(wait_seconds);
@@ -210,7 +217,8 @@ void save_state(const std::string &directory, const State &state) {
         close(fd);
     }
     if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
-        throw Refusal(kStateFailure, "cannot write '" + path + "': " + std::strerror(errno));
+        throw Refusal(kStateFailure,
+                      "cannot write '" + path + "': " + std::generic_category().message(errno));
     }
 }
 

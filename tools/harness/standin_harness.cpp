@@ -1,7 +1,6 @@
 // The stand-in session: temporary directory, environment, script and record.
 #include "standin_harness.hpp"
 
-
 #include <stdlib.h>
 
 #include <cstdlib>
