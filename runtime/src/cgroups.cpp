@@ -5,6 +5,7 @@
 #include "refusal.hpp"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -270,6 +271,43 @@ std::vector<pid_t> Cgroups::processes(const std::string &path) const {
         }
     }
     return pids;
+}
+
+bool Cgroups::kill_all(const std::string &path) const {
+    const auto inside = [&] {
+        std::vector<pid_t> pids;
+        std::error_code error;
+        for (const Hierarchy &hierarchy : hierarchies_) {
+            const fs::path top = hierarchy.mount + path;
+            if (!fs::is_directory(top, error)) {
+                continue;
+            }
+            std::vector<std::string> folders{path};
+            for (fs::recursive_directory_iterator it(top, error), end; !error && it != end;
+                 it.increment(error)) {
+                if (it->is_directory(error)) {
+                    folders.push_back(path + "/" + fs::relative(it->path(), top).string());
+                }
+            }
+            for (const std::string &folder : folders) {
+                for (const pid_t pid : processes(folder)) {
+                    pids.push_back(pid);
+                }
+            }
+        }
+        return pids;
+    };
+    for (int round = 0; round < 400; ++round) {
+        const std::vector<pid_t> pids = inside();
+        if (pids.empty()) {
+            return true;
+        }
+        for (const pid_t pid : pids) {
+            ::kill(pid, SIGKILL);
+        }
+        usleep(5000);
+    }
+    return inside().empty();
 }
 
 void Cgroups::move(pid_t pid, const std::string &path) const {

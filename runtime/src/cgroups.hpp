@@ -49,6 +49,9 @@ public:
     bool exists(const std::string &path, const std::string &controller = "") const;
     // The processes in path (not below it).
     std::vector<pid_t> processes(const std::string &path) const;
+    // Kills (SIGKILL) every process in path and below it, and waits (bounded) until they have
+    // gone; true when none is left.
+    bool kill_all(const std::string &path) const;
     // Moves pid into path in every hierarchy where path exists.
     void move(pid_t pid, const std::string &path) const;
     // Moves pid to where origin says (mount point to path), as cgroup_paths of it gave.

@@ -135,6 +135,12 @@ void stop_container(Command &command, bool system, Container &container) {
     if (left.exists || left.partial) {
         runc.remove(id, true);
     }
+    // What a start that was killed half-way can leave in the cgroup: runc's init process,
+    // which no runc instance names any longer.
+    const std::string cgroup = container_cgroup(command, system, container.name);
+    if (command.cgroups().exists(cgroup) && !command.cgroups().kill_all(cgroup)) {
+        throw Refusal(kHostFailure, "processes in cgroup " + cgroup + " do not end");
+    }
 }
 
 pid_t namespace_pid(pid_t pid) {

@@ -155,7 +155,11 @@ StateLock::StateLock(const std::string &directory, Kind kind, int wait_seconds) 
     std::error_code error;
     std::filesystem::create_directories(directory, error);
     const std::string path = directory + "/" + kLockFile;
-    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // Not closed on exec: the helpers a command starts (runc above all) hold the lock with it,
+    // so that when a command is killed the next one waits until they have ended too rather
+    // than meet a runc still at work. runc closes every other descriptor before it runs a
+    // container's main process, so no container holds it.
+    fd_ = open(path.c_str(), O_RDWR | O_CREAT, 0600);  // NOLINT(android-cloexec-open)
     if (fd_ < 0) {
         throw Refusal(kStateFailure,
                       "cannot open '" + path + "': " + std::generic_category().message(errno));
