@@ -141,6 +141,12 @@ TEST_F(Runtime, AMainProcessThatDiedMeansStopped) {
 TEST_F(Runtime, TheMainProcessKeepsNoDescriptorOfItsStarter) {
     ok("zor-sys create -n web && zor-sys start -n web");
     const pid_t pid = pid_of("zor-sys", "web");
+    // runc returns once it has let the main process go; the exec of /bin/sh follows.
+    const std::string cmdline = "/proc/" + std::to_string(pid) + "/cmdline";
+    for (int wait = 0; wait < 200 && real_runtime::first_line(cmdline).rfind("/bin/sh", 0) != 0;
+         ++wait) {
+        usleep(10000);
+    }
     std::set<std::string> descriptors;
     for (const auto &entry :
          std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) {
