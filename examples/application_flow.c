@@ -183,13 +183,11 @@ static void container_list(demo_report *report) {
 }
 
 void demo_application_flow(demo_report *report) {
-    char base[] = "app-runtime";
-    const zor_app_config config = {APP_TABLE_TYPE, 2, base};
+    const zor_app_config config = {APP_TABLE_TYPE, 8080, NULL};
 
     demo_section("application container: create, open, start");
     if (!demo_step(report, zor_app_create_container(kContainer, &config), 0,
-                   "zor_app_create_container(\"%s\", {type 1, -p 2, -b %s})", kContainer,
-                   config.opt_b)) {
+                   "zor_app_create_container(\"%s\", {type 1, -p 8080})", kContainer)) {
         return;
     }
     zor_app_handle *handle = zor_app_open(kContainer);
@@ -198,6 +196,8 @@ void demo_application_flow(demo_report *report) {
         return;
     }
     demo_step(report, handle->type, APP_TABLE_TYPE, "handle->type");
+    /* Snapshots first: one is loaded into a stopped container. */
+    snapshots(report, handle);
     demo_step(report, zor_app_start(handle), 0, "zor_app_start(handle)");
     demo_step(report, zor_app_get_status(handle), STATUS_RUNNING,
               "zor_app_get_status(handle)  [1: running]");
@@ -206,7 +206,6 @@ void demo_application_flow(demo_report *report) {
     demo_check(report, pid > 0, "the main process has a number (pid = %d)", (int)pid);
 
     resources(report, handle);
-    snapshots(report, handle);
     control_groups(report, handle, pid);
     registration(report, handle);
     container_list(report);

@@ -17,16 +17,17 @@
 #define DEMO_APP_CONTAINER "demo-app"
 
 /**
- * Runs the system container through its whole life: create, open, start, queries, limits,
- * snapshots, checkpoints, sharing, suspension, control groups and listings, then migrates it
- * to a receiver on port and retires it there.
+ * Runs the system container through its whole life: create, open, start, what the kernel
+ * says of its main process, queries, limits, snapshots, the checkpoint calls (refused: no
+ * CRIU), sharing, suspension, control groups and listings, the migration calls (refused) and
+ * the end: stop and destroy.
  */
 void demo_system_flow(demo_report *report, int32_t port);
 
 /**
- * Moves the running container of handle to a receiver on 127.0.0.1:port that works in a
- * state directory of its own (a second machine), shows it listed there and no longer here,
- * then stops and destroys it on the receiving side. The handle stays the caller's to close.
+ * Asks for the running container of handle to be received on port and moved there; both
+ * need CRIU, so both are refused and the container runs on where it was. Then it is stopped
+ * and destroyed. The handle stays the caller's to close.
  */
 void demo_migration(demo_report *report, zor_sys_handle *handle, int32_t port);
 

@@ -15,7 +15,7 @@ report=${2:-$top/BENCHMARKS.md}
 build=$top/build-bench
 results=$build/results
 programs=(kestal_log_bench zorsys_bench zorsys_listing_bench zorsys_escape_bench zorapp_bench
-    termination_relay_bench)
+    termination_relay_bench runtime_start_stop_bench)
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKESTAL_BUILD_TESTS=ON \
     -DKESTAL_BUILD_BENCHMARKS=ON >/dev/null
@@ -44,6 +44,12 @@ run zorsys_escape_bench --benchmark_repetitions=9 --benchmark_report_aggregates_
 run zorapp_bench
 run termination_relay_bench --benchmark_filter=BM_FacilityBesideBareRelay \
     --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+# The runtime against runc runs real containers, as root only.
+if [ "$(id -u)" -eq 0 ] && command -v runc >/dev/null; then
+    run runtime_start_stop_bench --benchmark_enable_random_interleaving=true
+else
+    echo "bench-report: runtime_start_stop_bench skipped: it needs root and runc" >&2
+fi
 
 python3 scripts/bench_report.py --results "$results" --kind "$kind" \
     --load-before "$load_before" --load-after "$(cut -d' ' -f1-3 /proc/loadavg)" >"$report"

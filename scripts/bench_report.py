@@ -229,6 +229,24 @@ def escape_section(results):
     ])
 
 
+def runtime_section(results):
+    rows = pair_rows(results, [
+        ("`zor_sys_start` + `zor_sys_stop`", "BM_ZorSysStartStop",
+         "`runc run -d` + `kill` + `delete`", "BM_RuncRunKillDelete"),
+    ])
+    return "\n".join([
+        "## The runtime's start and stop against runc on the same bundle",
+        "",
+        "`zor_sys_start` and `zor_sys_stop` of a system container with the default main process,",
+        "through the library, the shell, `sudo` and the runtime's `zor-sys`, beside `runc run -d`,",
+        "`runc kill` (SIGTERM), `runc state` until the main process has stopped (SIGKILL after",
+        "200 ms) and `runc delete`, run directly on a bundle with the same `config.json` and root",
+        "filesystem; 15 repetitions in random order, real containers (root).",
+        "",
+        table(PAIR_HEADER, rows),
+    ])
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--results", type=pathlib.Path, required=True)
@@ -256,6 +274,9 @@ def main():
         pid_list_section(load(args.results, "zorapp_bench")),
         escape_section(load(args.results, "zorsys_escape_bench")),
     ]
+    # Real containers need root; without it the program is not run and its section is left out.
+    if (args.results / "runtime_start_stop_bench.json").exists():
+        sections.append(runtime_section(load(args.results, "runtime_start_stop_bench")))
     print("\n\n".join(sections))
 
 

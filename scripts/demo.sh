@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Builds the demo programs and runs them against the stand-in tools: the container demo
-# (every call of libzorsys and libzorapp, step by step, with the outcome lines they log), the
-# termination demo (callbacks on the relay thread), then zor-logger and the log line
-# template. No syslog daemon and none of the real tools are needed: the log is opened with
-# LOG_PERROR, so every line also appears here, and the stand-ins keep their containers in a
-# temporary directory that is cleared again at the end.
+# Builds the demo programs and the runtime and runs them: the container demo (every call of
+# libzorsys and libzorapp, step by step, on real containers run by runc, with what the kernel
+# says of them and the outcome lines the libraries log), the termination demo (callbacks on
+# the relay thread), then zor-logger and the log line template. The container demo needs root
+# (containers, cgroups, mounts); runc and busybox-static are installed when missing. The log
+# is opened with LOG_PERROR, so every line also appears here; the runtime keeps its
+# containers in a temporary state directory that is cleared again at the end.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -12,27 +13,44 @@ jobs=$(nproc)
 
 step() { printf '\n######## %s\n' "$*"; }
 
-step "building the demo programs and the stand-in tools"
+if [ "$(id -u)" -eq 0 ]; then
+    missing=()
+    command -v runc >/dev/null || [ -x /usr/sbin/runc ] || missing+=(runc)
+    dpkg -s busybox-static >/dev/null 2>&1 || missing+=(busybox-static)
+    [ -f /usr/include/nlohmann/json.hpp ] || missing+=(nlohmann-json3-dev)
+    if [ "${#missing[@]}" -gt 0 ]; then
+        step "installing: ${missing[*]}"
+        apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
+    fi
+fi
+export PATH="$PATH:/usr/sbin:/sbin"
+
+step "building the demo programs and the runtime"
 cmake -S . -B build -DKESTAL_BUILD_TESTS=OFF -DKESTAL_BUILD_BENCHMARKS=OFF \
     -DKESTAL_BUILD_EXAMPLES=ON >/dev/null
-cmake --build build -j "$jobs" --target container-demo termination-demo zor-standin zor-logger \
+cmake --build build -j "$jobs" --target container-demo termination-demo zor-runtime zor-logger \
     >/dev/null
-export PATH="$top/build/tools/bin:$PATH"
+export PATH="$top/build/runtime/bin:$PATH"
 
-# A machine of the demo's own: the stand-ins' state, and the temporary folder in which the
-# container demo makes the receiving machine of its migration.
+# A machine of the demo's own: the runtime's state, and a temporary folder for the demo.
 work=$(mktemp -d "${TMPDIR:-/tmp}/kestal-demo-XXXXXX")
 cleanup() {
-    "$top/scripts/clear-standin-state.sh" "$work/state" "$work"/tmp/* 2>/dev/null || true
+    "$top/scripts/clear-runtime-state.sh" "$work/state" 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
 mkdir -p "$work/state" "$work/tmp"
-export ZOR_STANDIN_STATE="$work/state" ZOR_STANDIN_SCRIPT=
+export ZOR_RUNTIME_STATE="$work/state"
 
 status=0
 step "container demo: system and application containers through libzorsys and libzorapp"
-TMPDIR="$work/tmp" build/examples/container-demo || status=$?
+if [ "$(id -u)" -ne 0 ]; then
+    echo "the container demo runs real containers and needs root: run this script as root"
+    status=1
+else
+    TMPDIR="$work/tmp" build/examples/container-demo || status=$?
+fi
 
 step "termination demo: callbacks on the relay thread"
 build/examples/termination-demo || status=$?

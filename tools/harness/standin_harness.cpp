@@ -1,9 +1,6 @@
 // The stand-in session: temporary directory, environment, script and record.
 #include "standin_harness.hpp"
 
-#include "main_process.hpp"
-#include "state_store.hpp"
-
 #include <stdlib.h>
 
 #include <cstdlib>
@@ -70,13 +67,6 @@ Session::Session() {
 }
 
 Session::~Session() {
-    for (const std::filesystem::path &state : state_directories_) {
-        try {
-            end_recorded_main_processes(state.string());
-        } catch (const std::exception &) {
-            // A damaged record names no process that could still be ended.
-        }
-    }
     for (auto saved = saved_.rbegin(); saved != saved_.rend(); ++saved) {
         if (saved->was_set) {
             setenv(saved->name.c_str(), saved->value.c_str(), 1);
@@ -92,19 +82,6 @@ void Session::set_variable(const char *name, const std::string &value) {
     const char *old = std::getenv(name);
     saved_.push_back({name, old != nullptr, old != nullptr ? old : ""});
     setenv(name, value.c_str(), 1);
-}
-
-std::filesystem::path Session::state_directory(const std::string &name) {
-    std::filesystem::path state = directory_ / name;
-    state_directories_.push_back(state);
-    return state;
-}
-
-std::filesystem::path Session::use_runtime() {
-    std::filesystem::path state = state_directory("state");
-    set_variable(kScriptVariable, "");
-    set_variable(kStateVariable, state.string());
-    return state;
 }
 
 void Session::set_path(const std::string &path) {

@@ -45,15 +45,6 @@ public:
     // The folder that holds zor-sys, zor-app, zor-target and sudo.
     static std::string tools_directory();
 
-    // Switches the tools to their stateful mode for the rest of the session: no script, and
-    // a private state directory inside the session's, which it returns. The session ends
-    // every main process still recorded there when it ends.
-    std::filesystem::path use_runtime();
-
-    // A further private state directory (a second machine, say), cleaned up the same way;
-    // the tools use it where ZOR_STANDIN_STATE names it.
-    std::filesystem::path state_directory(const std::string &name);
-
 private:
     std::filesystem::path directory_;
     std::filesystem::path script_;
@@ -64,7 +55,6 @@ private:
         std::string value;
     };
     std::vector<Saved> saved_;
-    std::vector<std::filesystem::path> state_directories_;
     void set_variable(const char *name, const std::string &value);
 };
 

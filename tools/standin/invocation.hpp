@@ -10,7 +10,7 @@ namespace standin {
 constexpr char kViaSudoVariable[] = "ZOR_STANDIN_VIA_SUDO";
 // Where every invocation is appended, one line each; nothing is recorded when unset.
 constexpr char kRecordVariable[] = "ZOR_STANDIN_RECORD";
-// The script that answers invocations; without it a stand-in answers in its stateful mode.
+// The script that answers invocations; without it a stand-in refuses.
 constexpr char kScriptVariable[] = "ZOR_STANDIN_SCRIPT";
 
 struct Invocation {

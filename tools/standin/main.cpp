@@ -2,7 +2,6 @@
 // zor-sys, zor-app, zor-target and sudo, that acts by the name it was started with.
 #include "invocation.hpp"
 #include "scripted_mode.hpp"
-#include "stateful_mode.hpp"
 #include "sudo_passthrough.hpp"
 
 #include <cstdio>
@@ -15,9 +14,13 @@ bool is_tool(const std::string &program) {
     return program == "zor-sys" || program == "zor-app" || program == "zor-target";
 }
 
-// Without a script the stand-ins keep the containers' state themselves.
+// Without a script a stand-in has nothing to answer from: containers are the runtime's.
 int answer_unscripted(const standin::Invocation &invocation) {
-    return standin::answer_stateful(invocation);
+    std::fprintf(stderr,
+                 "%s: this stand-in answers only as a test scripts it (%s); the runtime's tools "
+                 "are in runtime/bin of the build tree\n",
+                 invocation.program.c_str(), standin::kScriptVariable);
+    return 1;
 }
 
 }  // namespace

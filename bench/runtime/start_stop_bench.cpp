@@ -1,0 +1,162 @@
+// What the runtime adds to runc: zor_sys_start plus zor_sys_stop through the library, the
+// shell, sudo and zor-sys, beside runc run -d plus runc kill and runc delete of a bundle with
+// the same config.json and root filesystem, run directly, in the same run. Needs root.
+#include <zorsys.h>
+
+#include "program_run.hpp"
+
+#include <benchmark/benchmark.h>
+
+#include <nlohmann/json.hpp>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <thread>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string g_state;     // the runtime's state directory
+std::string g_baseline;  // the baseline's bundle and runc root
+char kName[] = "bench-web";
+
+void BM_ZorSysStartStop(benchmark::State &state) {
+    zor_sys_handle handle{1, kName};
+    for (auto _ : state) {
+        if (zor_sys_start(&handle) != 0 || zor_sys_stop(&handle) != 0) {
+            state.SkipWithError("zor_sys_start or zor_sys_stop failed");
+            break;
+        }
+    }
+}
+
+bool runc(const std::vector<std::string> &words, std::string *out = nullptr,
+          bool detached = false) {
+    std::vector<std::string> argv{"runc", "--root", g_baseline + "/runc"};
+    argv.insert(argv.end(), words.begin(), words.end());
+    const zor::ProgramResult result = zor::run_program(argv, detached);
+    if (out != nullptr) {
+        *out = result.out;
+    }
+    return result.status == 0;
+}
+
+// The same steps with runc's command line alone: run, SIGTERM, ask runc state until the main
+// process has stopped (SIGKILL after 200 ms, as the runtime does for its default main
+// process), delete.
+void BM_RuncRunKillDelete(benchmark::State &state) {
+    const std::string bundle = g_baseline + "/bundle";
+    for (auto _ : state) {
+        if (!runc({"run", "-d", "--bundle", bundle, "baseline"}, nullptr, true) ||
+            !runc({"kill", "baseline", "TERM"})) {
+            state.SkipWithError("runc run or kill failed");
+            break;
+        }
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+        bool killed = false;
+        for (std::string out;
+             runc({"state", "baseline"}, &out) && out.find("\"stopped\"") == std::string::npos;) {
+            if (!killed && std::chrono::steady_clock::now() > deadline) {
+                killed = runc({"kill", "baseline", "KILL"});
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        if (!runc({"delete", "baseline"})) {
+            state.SkipWithError("runc delete failed");
+            break;
+        }
+    }
+}
+
+BENCHMARK(BM_ZorSysStartStop)->UseRealTime()->Repetitions(15)->ReportAggregatesOnly(true);
+BENCHMARK(BM_RuncRunKillDelete)->UseRealTime()->Repetitions(15)->ReportAggregatesOnly(true);
+
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run> &runs) override {
+        for (const Run &run : runs) {
+            if (run.aggregate_name == "median") {
+                medians_[run.run_name.function_name] = run.GetAdjustedRealTime();
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    void PrintRatios() const {
+        if (medians_.size() == 2) {
+            std::printf("\nzor_sys_start + zor_sys_stop / runc run + kill + delete: %.4f\n",
+                        medians_.at("BM_ZorSysStartStop") / medians_.at("BM_RuncRunKillDelete"));
+        }
+    }
+
+private:
+    std::map<std::string, double> medians_;
+};
+
+int shell(const std::string &command) {
+    return std::system(command.c_str());
+}
+
+// A container of the runtime's, started once so that its bundle exists, and a copy of that
+// bundle's config.json for the baseline with the same root filesystem and a cgroup of its own.
+bool prepare() {
+    char pattern[] = "/tmp/zor-bench-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+        return false;
+    }
+    g_state = std::string(pattern) + "/state";
+    g_baseline = std::string(pattern) + "/baseline";
+    const char *path = std::getenv("PATH");
+    setenv("PATH",
+           (std::string(ZOR_RUNTIME_DIRECTORY) + ":" + (path != nullptr ? path : "") + ":/usr/sbin")
+               .c_str(),
+           1);
+    setenv("ZOR_RUNTIME_STATE", g_state.c_str(), 1);
+    if (shell("zor-sys create -n bench-web && zor-sys start -n bench-web && "
+              "zor-sys stop -n bench-web") != 0) {
+        return false;
+    }
+    const std::string container = g_state + "/containers/sys/bench-web";
+    std::ifstream in(container + "/config.json");
+    nlohmann::json config = nlohmann::json::parse(in);
+    config["root"]["path"] = container + "/rootfs";
+    config["linux"]["cgroupsPath"] = "/zor-bench-baseline-" + std::to_string(getpid());
+    fs::create_directories(g_baseline + "/bundle");
+    std::ofstream(g_baseline + "/bundle/config.json") << config.dump(1);
+    return true;
+}
+
+void clean_up() {
+    shell("zor-sys stop -n bench-web >/dev/null 2>&1; zor-sys destroy -n bench-web");
+    runc({"delete", "--force", "baseline"});
+    shell("rm -rf '" + fs::path(g_state).parent_path().string() + "'");
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    benchmark::Initialize(&argc, argv);
+    if (geteuid() != 0) {
+        std::fprintf(stderr, "runtime_start_stop_bench: needs root (real containers)\n");
+        return 1;
+    }
+    if (!prepare()) {
+        std::fprintf(stderr, "runtime_start_stop_bench: cannot prepare the containers\n");
+        clean_up();
+        return 1;
+    }
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.PrintRatios();
+    benchmark::Shutdown();
+    clean_up();
+    return 0;
+}

@@ -1,0 +1,188 @@
+// What the verbs share about one container: where it lives, what runc says of it, how it is
+// stopped.
+#include "filesystems.hpp"
+#include "refusal.hpp"
+#include "verbs.hpp"
+
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace zor {
+
+namespace {
+
+// How long a main process has to end after SIGTERM, and after SIGKILL. The runtime's own
+// default main processes end at once on SIGTERM, but only once their shell has set its trap:
+// one stopped a moment after it started ignores the signal (as PID 1 of its namespace), so
+// their grace is short.
+constexpr auto kStopGrace = std::chrono::seconds(3);
+constexpr auto kDefaultProcessGrace = std::chrono::milliseconds(200);
+constexpr auto kKillGrace = std::chrono::seconds(5);
+constexpr auto kPollInterval = std::chrono::milliseconds(1);
+
+bool wait_stopped(const Runc &runc, const std::string &id, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        const RuncInstance instance = runc.state(id);
+        if (!instance.exists || instance.status == "stopped") {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(kPollInterval);
+    }
+}
+
+}  // namespace
+
+const Runc &Command::runc() {
+    if (!runc_) {
+        runc_ = std::make_unique<Runc>(directory + "/runc");
+    }
+    return *runc_;
+}
+
+const Cgroups &Command::cgroups() {
+    if (!cgroups_) {
+        cgroups_ = std::make_unique<Cgroups>();
+    }
+    return *cgroups_;
+}
+
+void Command::save_now() const {
+    save_state(directory, *state);
+}
+
+Container &named_container(Command &command, const std::string &name) {
+    const auto found = command.domain->containers.find(name);
+    if (found == command.domain->containers.end()) {
+        throw Refusal(kNotFound, "no container '" + name + "'");
+    }
+    return found->second;
+}
+
+std::string container_directory(const Command &command, bool system, const std::string &name) {
+    return command.directory + (system ? "/containers/sys/" : "/containers/app/") + name;
+}
+
+std::string container_cgroup(const Command &command, bool system, const std::string &name) {
+    return Cgroups::container_path(state_tag(command.directory), system, name);
+}
+
+std::string container_runc_id(bool system, const std::string &name) {
+    return runc_id(system, name);
+}
+
+std::string base_image_path(Command &command, bool system, const Container &container) {
+    if (container.base_is_builtin) {
+        return minimal_image(command.directory);
+    }
+    return command.directory + (system ? "/images/sys/" : "/images/app/") + container.base +
+           "/rootfs";
+}
+
+int container_status(Command &command, bool system, const Container &container) {
+    const RuncInstance instance = command.runc().state(container_runc_id(system, container.name));
+    if (instance.status == "running") {
+        return 1;
+    }
+    return instance.status == "paused" ? 2 : 0;
+}
+
+pid_t main_pid(Command &command, bool system, const Container &container) {
+    const RuncInstance instance = command.runc().state(container_runc_id(system, container.name));
+    if (instance.status != "running" && instance.status != "paused") {
+        throw Refusal(kWrongState, "container '" + container.name + "' is not running");
+    }
+    return instance.pid;
+}
+
+void stop_container(Command &command, bool system, Container &container) {
+    const Runc &runc = command.runc();
+    const std::string id = container_runc_id(system, container.name);
+    // Bound processes go back first: runc removes the container's cgroups with it.
+    for (Group &group : container.groups) {
+        for (const Binding &binding : group.bound) {
+            Cgroups::move_back(binding.pid, binding.origin);
+        }
+        if (!group.bound.empty()) {
+            group.bound.clear();
+            command.changed = true;
+        }
+    }
+    RuncInstance instance = runc.state(id);
+    if (instance.status == "paused") {
+        runc.resume(id);
+        instance = runc.state(id);
+    }
+    if (instance.status == "running") {
+        runc.kill(id, SIGTERM);
+        const std::chrono::milliseconds grace =
+            container.command.empty() ? kDefaultProcessGrace : kStopGrace;
+        if (!wait_stopped(runc, id, grace)) {
+            runc.kill(id, SIGKILL);
+            wait_stopped(runc, id, kKillGrace);
+        }
+    }
+    const RuncInstance left = runc.state(id);
+    if (left.exists || left.partial) {
+        runc.remove(id, true);
+    }
+    // What a start that was killed half-way can leave in the cgroup: runc's init process,
+    // which no runc instance names any longer.
+    const std::string cgroup = container_cgroup(command, system, container.name);
+    if (command.cgroups().exists(cgroup) && !command.cgroups().kill_all(cgroup)) {
+        throw Refusal(kHostFailure, "processes in cgroup " + cgroup + " do not end");
+    }
+}
+
+pid_t namespace_pid(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("NSpid:", 0) == 0) {
+            std::stringstream fields(line.substr(6));
+            pid_t last = 0;
+            pid_t value = 0;
+            while (fields >> value) {
+                last = value;
+            }
+            return last;
+        }
+    }
+    return 0;
+}
+
+pid_t host_pid_of(Command &command, bool system, const Container &container, pid_t vpid) {
+    const RuncInstance instance = command.runc().state(container_runc_id(system, container.name));
+    if (instance.pid > 0) {
+        // The container's processes are those in its main process's PID namespace, wherever
+        // in the cgroups they have been bound.
+        std::error_code error;
+        const auto pid_namespace = [&](const std::string &pid) {
+            return std::filesystem::read_symlink("/proc/" + pid + "/ns/pid", error).string();
+        };
+        const std::string wanted = pid_namespace(std::to_string(instance.pid));
+        for (const auto &entry : std::filesystem::directory_iterator("/proc", error)) {
+            const std::string name = entry.path().filename().string();
+            if (name.find_first_not_of("0123456789") != std::string::npos) {
+                continue;
+            }
+            const auto pid = static_cast<pid_t>(std::stol(name));
+            if (pid_namespace(name) == wanted && namespace_pid(pid) == vpid) {
+                return pid;
+            }
+        }
+    }
+    throw Refusal(kNotFound,
+                  "container '" + container.name + "' has no process " + std::to_string(vpid));
+}
+
+}  // namespace zor

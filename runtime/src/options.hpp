@@ -1,0 +1,41 @@
+// The words after a verb: options and their values, checked strictly, so that an unknown,
+// repeated or valueless option is refused, not guessed.
+#pragma once
+
+#include <initializer_list>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace zor {
+
+struct OptionWord {
+    const char *word;  // "-n", "--cpu", ...
+    bool takes_value;
+};
+
+class Options {
+public:
+    // Parses words[from] onwards; refuses (kUsage) an unknown or repeated word and an option
+    // whose value is missing.
+    Options(const std::vector<std::string> &words, std::size_t from,
+            std::initializer_list<OptionWord> allowed);
+
+    bool has(const std::string &word) const { return values_.count(word) != 0; }
+    // The value of an option that must be given.
+    const std::string &required(const std::string &word) const;
+    // The value, or "" when the option is absent.
+    std::string optional(const std::string &word) const;
+
+private:
+    std::map<std::string, std::string> values_;
+};
+
+// A container, snapshot, base, group or application name: not empty, no blank, no control
+// character, no '/', not "." or ".." (names become directory names). Refuses with kUsage.
+const std::string &checked_name(const std::string &name, const char *what);
+
+// A decimal number in the range of a signed 32-bit integer; refuses with kUsage.
+int checked_number(const std::string &text, const char *what);
+
+}  // namespace zor

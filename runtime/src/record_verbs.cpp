@@ -1,0 +1,241 @@
+// Snapshots (a container's root-filesystem changes with its configuration and limits), base
+// images made from them, and the listings that show them in the forms the client libraries
+// read. Checkpoints need CRIU, which this runtime does not drive yet: those verbs refuse.
+#include "filesystems.hpp"
+#include "options.hpp"
+#include "refusal.hpp"
+#include "verbs.hpp"
+
+#include <algorithm>
+#include <ctime>
+
+namespace zor {
+
+namespace {
+
+// The container types whose snapshot listings are tables.
+constexpr int kSystemTableType = 100;
+constexpr int kApplicationTableType = 1;
+
+std::string time_text(long long seconds) {
+    const auto moment = static_cast<std::time_t>(seconds);
+    std::tm parts{};
+    gmtime_r(&moment, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    return text;
+}
+
+Snapshot *find_snapshot(Container &container, const std::string &name) {
+    auto &snapshots = container.snapshots;
+    const auto found =
+        std::find_if(snapshots.begin(), snapshots.end(),
+                     [&](const Snapshot &snapshot) { return snapshot.name == name; });
+    return found == snapshots.end() ? nullptr : &*found;
+}
+
+Snapshot &named_snapshot(Container &container, const std::string &name) {
+    Snapshot *snapshot = find_snapshot(container, name);
+    if (snapshot == nullptr) {
+        throw Refusal(kNotFound,
+                      "container '" + container.name + "' has no snapshot '" + name + "'");
+    }
+    return *snapshot;
+}
+
+std::string snapshot_directory(const Command &command, const Container &container,
+                               const std::string &name) {
+    return container_directory(command, command.is_system(), container.name) + "/snapshots/" + name;
+}
+
+std::string image_directory(const Command &command, const std::string &base) {
+    return command.directory + (command.is_system() ? "/images/sys/" : "/images/app/") + base;
+}
+
+[[noreturn]] void needs_checkpointer(const std::string &what) {
+    throw Refusal(kNeedsCheckpointer,
+                  what + " needs CRIU, which this runtime does not use yet; nothing was done");
+}
+
+// The table forms put a header first; the libraries skip lines up to the first that holds
+// the marker, so no line before it may show a name (a name may hold the marker itself).
+void list_snapshots(Command &command) {
+    const Options options(command.words, 1, {{"--snapshot", false}, {"-n", true}});
+    Container &container = named_container(command, options.required("-n"));
+    std::string &out = command.out;
+    if (command.is_system() && container.type == kSystemTableType) {
+        out += "ID NAME CREATED\n";
+        for (const Snapshot &snapshot : container.snapshots) {
+            out += std::to_string(snapshot.id) + " " + snapshot.name + " " +
+                   time_text(snapshot.created) + "\n";
+        }
+    } else if (!command.is_system() && container.type == kApplicationTableType) {
+        out += "TAG\tCREATED\n";
+        for (const Snapshot &snapshot : container.snapshots) {
+            out += snapshot.name + "\t" + time_text(snapshot.created) + "\n";
+        }
+    } else {
+        for (const Snapshot &snapshot : container.snapshots) {
+            out += snapshot.name + "\n";
+        }
+    }
+}
+
+void list(Command &command) {
+    const std::vector<std::string> &words = command.words;
+    const std::string kind = words.size() > 1 ? words[1] : "";
+    if (kind == "--snapshot") {
+        list_snapshots(command);
+    } else if (kind == "--checkpoint") {
+        needs_checkpointer("listing checkpoints");
+    } else if (kind == "--base") {
+        const Options options(words, 1, {{"--base", false}});
+        for (const Base &base : command.domain->bases) {
+            command.out += base.name + "\n";
+        }
+    } else {
+        const Options options(words, 1, {});
+        for (const auto &entry : command.domain->containers) {
+            command.out += entry.first + "\n";
+        }
+    }
+}
+
+// The container is frozen while its files are copied, so that the copy is of one moment.
+void save(Command &command) {
+    const bool system = command.is_system();
+    const Options options(command.words, 1, {{"-n", true}, {"-t", true}});
+    Container &container = named_container(command, options.required("-n"));
+    const std::string &name = checked_name(options.required("-t"), "snapshot");
+    if (find_snapshot(container, name) != nullptr) {
+        throw Refusal(kExists,
+                      "container '" + container.name + "' has a snapshot '" + name + "' already");
+    }
+    const std::string id = container_runc_id(system, container.name);
+    const bool freeze = container_status(command, system, container) == 1;
+    const std::string directory = container_directory(command, system, container.name);
+    if (freeze) {
+        command.runc().pause(id);
+    }
+    try {
+        copy_tree(changes_directory(directory, container.overlay),
+                  snapshot_directory(command, container, name));
+    } catch (...) {
+        if (freeze) {
+            command.runc().resume(id);
+        }
+        throw;
+    }
+    if (freeze) {
+        command.runc().resume(id);
+    }
+    Snapshot snapshot;
+    snapshot.name = name;
+    snapshot.id = command.domain->next_id++;
+    snapshot.created = static_cast<long long>(std::time(nullptr));
+    snapshot.shared = container.shared;
+    snapshot.limits = container.limits;
+    container.snapshots.push_back(snapshot);
+    command.changed = true;
+}
+
+void load(Command &command) {
+    const bool system = command.is_system();
+    const Options options(command.words, 1, {{"-n", true}, {"-t", true}});
+    Container &container = named_container(command, options.required("-n"));
+    const Snapshot &snapshot = named_snapshot(container, options.required("-t"));
+    if (container_status(command, system, container) != 0) {
+        throw Refusal(kWrongState, "container '" + container.name +
+                                       "' is running; stop it before loading a snapshot");
+    }
+    restore_changes(container_directory(command, system, container.name),
+                    base_image_path(command, system, container), container.overlay,
+                    snapshot_directory(command, container, snapshot.name));
+    container.limits = snapshot.limits;
+    container.shared = snapshot.shared;
+    command.changed = true;
+}
+
+void commit(Command &command) {
+    const bool system = command.is_system();
+    const Options options(command.words, 1, {{"-n", true}, {"-t", true}, {"-b", true}});
+    Container &container = named_container(command, options.required("-n"));
+    const Snapshot &snapshot = named_snapshot(container, options.required("-t"));
+    const std::string &base_name = checked_name(options.required("-b"), "base");
+    auto &bases = command.domain->bases;
+    if (base_name == kBuiltinBase || std::any_of(bases.begin(), bases.end(), [&](const Base &base) {
+            return base.name == base_name;
+        })) {
+        throw Refusal(kExists, "base image '" + base_name + "' exists already");
+    }
+    const std::string image = image_directory(command, base_name);
+    remove_tree(image);
+    make_image(image + "/rootfs", base_image_path(command, system, container),
+               snapshot_directory(command, container, snapshot.name), container.overlay);
+    bases.push_back(Base{base_name, static_cast<long long>(std::time(nullptr))});
+    command.changed = true;
+}
+
+void remove(Command &command) {
+    const std::vector<std::string> &words = command.words;
+    const std::string kind = words.size() > 1 ? words[1] : "";
+    if (kind == "--base") {
+        const Options options(words, 1, {{"--base", true}});
+        const std::string &name = options.required("--base");
+        auto &bases = command.domain->bases;
+        const auto found = std::find_if(bases.begin(), bases.end(),
+                                        [&](const Base &base) { return base.name == name; });
+        if (found == bases.end()) {
+            throw Refusal(kNotFound, "no base image '" + name + "'");
+        }
+        for (const auto &entry : command.domain->containers) {
+            if (!entry.second.base_is_builtin && entry.second.base == name) {
+                throw Refusal(kWrongState, "base image '" + name + "' is used by container '" +
+                                               entry.first + "'");
+            }
+        }
+        remove_tree(image_directory(command, name));
+        bases.erase(found);
+    } else if (kind == "--snapshot") {
+        const Options options(words, 1, {{"--snapshot", false}, {"-n", true}, {"-t", true}});
+        Container &container = named_container(command, options.required("-n"));
+        const Snapshot &snapshot = named_snapshot(container, options.required("-t"));
+        remove_tree(snapshot_directory(command, container, snapshot.name));
+        container.snapshots.erase(container.snapshots.begin() +
+                                  (&snapshot - container.snapshots.data()));
+    } else if (kind == "--checkpoint" && command.is_system()) {
+        needs_checkpointer("removing a checkpoint");
+    } else {
+        throw Refusal(kUsage, "remove needs --base, --snapshot" +
+                                  std::string(command.is_system() ? " or --checkpoint" : ""));
+    }
+    command.changed = true;
+}
+
+}  // namespace
+
+void record_verb(Command &command) {
+    const std::string &verb = command.words[0];
+    if (verb == "list") {
+        list(command);
+    } else if (verb == "remove") {
+        remove(command);
+    } else if (verb == "save") {
+        save(command);
+    } else if (verb == "load") {
+        load(command);
+    } else if (verb == "commit") {
+        commit(command);
+    } else if ((verb == "checkpoint" || verb == "restart") && command.is_system()) {
+        needs_checkpointer(verb == "checkpoint" ? "a checkpoint" : "restarting from a checkpoint");
+    } else {
+        throw Refusal(kUsage, "unknown verb '" + verb + "'");
+    }
+}
+
+void migration_verb(Command &command) {
+    needs_checkpointer(command.program == "zor-target" ? "receiving a migrated container"
+                                                       : "migrating a running container");
+}
+
+}  // namespace zor
