@@ -156,10 +156,20 @@ PrivateLogSocket::PrivateLogSocket() {
     (void)chmod(kLogPath, 0666);
     reader_ = std::thread([this] { run(); });
     reader_.detach();
+    // Tests fork right after set-up. A thread still starting holds the sanitizers' internal
+    // locks for a moment, and a child forked then would inherit them locked and hang: wait
+    // until the reader has made its buffer and goes on to block in recv().
+    std::unique_lock<std::mutex> lock(mutex_);
+    arrived_.wait(lock, [this] { return reader_ready_; });
 }
 
 void PrivateLogSocket::run() {
     std::vector<char> buffer(1 << 16);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        reader_ready_ = true;
+    }
+    arrived_.notify_all();
     for (;;) {
         const bool spin = spinning_.load(std::memory_order_relaxed);
         const ssize_t received = recv(fd_, buffer.data(), buffer.size(), spin ? MSG_DONTWAIT : 0);

@@ -64,6 +64,7 @@ private:
     unsigned long markers_seen_ = 0;
     unsigned long markers_sent_ = 0;
     bool keep_records_ = true;
+    bool reader_ready_ = false;
     std::atomic<bool> spinning_{false};
     std::thread reader_;
 };
