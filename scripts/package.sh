@@ -2,7 +2,6 @@
 # Builds the Debian packages (libkestal1, libkestal-dev, zor-logger, zor-runtime and the debug
 # symbols) from the debian/ folder into dist/, then checks every package with lintian: any
 # error fails the script, and the full report stays in dist/lintian.txt.
-# the script, and the full report stays in dist/lintian.txt.
 #
 #   scripts/package.sh
 #
