@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Debian packages (libkestal1, libkestal-dev, zor-logger and the debug symbols)
-# from the debian/ folder into dist/, then checks every package with lintian: any error fails
-# the script, and the full report stays in dist/lintian.txt.
+# Builds the Debian packages (libkestal1, libkestal-dev, zor-logger, zor-runtime and the debug
+# symbols) from the debian/ folder into dist/, then checks every package with lintian: any
+# error fails the script, and the full report stays in dist/lintian.txt.
 #
 #   scripts/package.sh
 #

@@ -2,7 +2,9 @@
 # Installs the Debian packages of dist/ with dpkg into a throwaway root and builds the
 # out-of-tree consumer against that installation alone: with pkg-config (the search path is
 # the root's only) and with CMake (only the root is searched for packages). The client
-# libraries link into the container demo the same way, and zor-logger runs from the root.
+# libraries link into the container demo the same way, and zor-logger and the runtime's
+# tools run from the root (as root with runc and busybox, a container starts there too: runc
+# then runs the installed program as its createRuntime hook).
 #
 #   package_install_test.sh DIST_DIR SOURCE_DIR
 set -eu
@@ -10,19 +12,28 @@ dist=$(cd "$1" && pwd)
 source_dir=$(cd "$2" && pwd)
 consumer=$source_dir/tests/install/consumer
 work=$(mktemp -d /tmp/kestal-package-install-XXXXXX)
-trap 'rm -rf "$work"' EXIT
+state=$work/runtime-state
+# A container the test started is ended through the installed tools, even after a failure.
+cleanup() {
+    if [ -d "$state" ]; then
+        PATH=$work/root/usr/sbin:$PATH "$source_dir/scripts/clear-runtime-state.sh" "$state" || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
 fail() { echo "package install test: $*" >&2; exit 1; }
 
 root=$work/root
 mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
 : >"$root/var/lib/dpkg/status"
-set -- "$dist"/libkestal1_*.deb "$dist"/libkestal-dev_*.deb "$dist"/zor-logger_*.deb
+set -- "$dist"/libkestal1_*.deb "$dist"/libkestal-dev_*.deb "$dist"/zor-logger_*.deb \
+    "$dist"/zor-runtime_*.deb
 for deb in "$@"; do [ -f "$deb" ] || fail "no $deb (run scripts/package.sh first)"; done
-# The root holds only these packages, so the system's (libc6, libstdc++) count as missing;
+# The root holds only these packages, so the system's (libc6, libstdc++, runc) count as missing;
 # a dependency of one of ours on another of ours must be met all the same.
 dpkg --root="$root" --force-depends --log=/dev/null -i "$@" >"$work/dpkg.log" 2>&1 ||
     { cat "$work/dpkg.log" >&2; fail "dpkg -i failed"; }
-if grep -E 'depends on (libkestal1|libkestal-dev|zor-logger)\b[^;]*; however' "$work/dpkg.log" >&2; then
+if grep -E 'depends on (libkestal1|libkestal-dev|zor-logger|zor-runtime)\b[^;]*; however' "$work/dpkg.log" >&2; then
     fail "our packages do not satisfy each other's dependencies"
 fi
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
@@ -35,7 +46,10 @@ export PKG_CONFIG_LIBDIR="$libdir/pkgconfig" PKG_CONFIG_PATH=
 cc -std=c11 -Wall -Wextra -Werror -o "$work/consumer-pc" "$consumer/consumer.c" \
     $(pkg-config --cflags --libs kestal) || fail "the consumer does not build with pkg-config"
 LD_LIBRARY_PATH=$libdir "$work/consumer-pc" | grep -q '^container=' || fail "pkg-config build does not run"
-demo="container_demo.c demo_report.c demo_names.c system_flow.c migration.c application_flow.c"
+# The demo's sources as examples/CMakeLists.txt lists them, so that a new one is not missed.
+demo=$(sed -n '/^add_executable(container-demo/,/)/s/^ *\([a-z_]*\.c\)$/\1/p' \
+    "$source_dir/examples/CMakeLists.txt")
+[ -n "$demo" ] || fail "no sources of the container demo in examples/CMakeLists.txt"
 set --
 for source in $demo; do set -- "$@" "$source_dir/examples/$source"; done
 # shellcheck disable=SC2046
@@ -56,8 +70,41 @@ LD_LIBRARY_PATH=$libdir "$work/consumer-build/consumer" | grep -q '^container=' 
 status=0
 LD_LIBRARY_PATH=$libdir "$root/usr/bin/zor-logger" -p nosuch 2>/dev/null || status=$?
 [ "$status" -eq 1 ] || fail "installed zor-logger exits with $status for an unknown level"
-for page in man1/zor-logger.1.gz man3/kestal.3.gz man3/zorsys.3.gz man3/zorapp.3.gz man3/zor_app_open.3.gz; do
+for page in man1/zor-logger.1.gz man3/kestal.3.gz man3/zorsys.3.gz man3/zorapp.3.gz man3/zor_app_open.3.gz \
+    man8/zor-runtime.8.gz man8/zor-sys.8.gz man8/zor-app.8.gz man8/zor-target.8.gz; do
     [ -e "$root/usr/share/man/$page" ] || fail "no $page"
 done
+
+# The runtime's tools: links in usr/sbin to the installed program (and nothing else of the
+# build folder, such as its pass-through sudo), running from the root on a state of their own.
+sbin=$root/usr/sbin
+[ -f "$sbin/zor-runtime" ] && [ ! -L "$sbin/zor-runtime" ] || fail "no program usr/sbin/zor-runtime"
+for tool in zor-sys zor-app zor-target; do
+    [ -L "$sbin/$tool" ] && [ "$(readlink -f "$sbin/$tool")" = "$(readlink -f "$sbin/zor-runtime")" ] ||
+        fail "usr/sbin/$tool does not lead to usr/sbin/zor-runtime"
+done
+[ ! -e "$root/usr/sbin/sudo" ] && [ ! -e "$root/usr/bin/sudo" ] || fail "a sudo was installed"
+for tool in zor-sys zor-app; do
+    out=$(ZOR_RUNTIME_STATE=$state "$sbin/$tool" list) || fail "installed $tool list fails"
+    [ -z "$out" ] || fail "installed $tool list on an empty state prints '$out'"
+done
+status=0
+ZOR_RUNTIME_STATE=$state "$sbin/zor-target" 2>/dev/null || status=$?
+[ "$status" -eq 108 ] || fail "installed zor-target exits with $status"
+if [ "$(id -u)" -eq 0 ] && command -v runc >/dev/null && [ -x /bin/busybox ]; then
+    export ZOR_RUNTIME_STATE=$state
+    "$sbin/zor-sys" create -n package-test >/dev/null || fail "installed zor-sys cannot create"
+    "$sbin/zor-sys" start -n package-test >/dev/null ||
+        fail "installed zor-sys cannot start a container (is its hook usr/sbin/zor-runtime?)"
+    status=0
+    "$sbin/zor-sys" status -n package-test || status=$?
+    [ "$status" -eq 1 ] || fail "the container started from the root is not running ($status)"
+    "$sbin/zor-sys" stop -n package-test && "$sbin/zor-sys" destroy -n package-test ||
+        fail "installed zor-sys cannot stop and destroy its container"
+    unset ZOR_RUNTIME_STATE
+    echo "package install test: a container starts, stops and goes with the installed tools"
+else
+    echo "package install test: no container started (needs root, runc and /bin/busybox)"
+fi
 echo "package install test: the packages install into an empty root, and the consumer builds"
 echo "                      against it alone with pkg-config and with CMake"
