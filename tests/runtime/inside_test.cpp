@@ -3,6 +3,7 @@
 // container (the test's private socket, see test_main), and its SIGTERM callback under stop.
 #include <zorsys.h>
 
+#include "cgroups.hpp"
 #include "private_log_socket.hpp"
 #include "runtime_library_fixture.hpp"
 
@@ -116,6 +117,27 @@ TEST_F(InsideContainer, StopRunsTheSigtermCallbackAndTheProgramEndsOnItsOwn) {
               (std::vector<std::string>{prefix + "started inside a container",
                                         prefix + "SIGTERM: cleaning up and leaving on my own",
                                         prefix + "exiting"}));
+}
+
+// The machine as a pure cgroup v2 host sees it: in a private mount namespace the v1
+// hierarchies are unmounted and cgroup2 lies at /sys/fs/cgroup, so runc and the runtime use
+// cgroup v2 alone. The kernel still lists its v1 hierarchies in /proc/PID/cgroup, which on a
+// pure v2 host holds only the line "0::PATH" checked here.
+TEST_F(InsideContainer, OnPureCgroupV2TheOneLineEndsWithTheNameAndTheFreezerWorks) {
+    const std::string name = "v2-web.1";
+    const std::string path = zor::Cgroups::container_path(zor::state_tag(state_), true, name);
+    const std::string cgroup = "/sys/fs/cgroup" + path;
+    const std::string script = state_ + "/v2.sh";
+    std::ofstream(script) << "umount -R /sys/fs/cgroup && mount -t cgroup2 none /sys/fs/cgroup\n"
+                          << "zor-sys create -n " << name << " && zor-sys start -n " << name
+                          << "\ngrep '^0::' /proc/$(zor-sys getpid -n " << name << ")/cgroup\n"
+                          << "zor-sys suspend -n " << name << " && cat '" << cgroup
+                          << "/cgroup.freeze'\nzor-sys resume -n " << name << " && cat '" << cgroup
+                          << "/cgroup.freeze'\nzor-sys stop -n " << name
+                          << " && zor-sys destroy -n " << name << " && echo gone\n";
+    const real_runtime::Ran ran =
+        real_runtime::shell("unshare -m --propagation private sh " + script);
+    EXPECT_EQ(ran.out, "0::" + path + "\n1\n0\ngone\n") << ran.err;
 }
 
 }  // namespace
