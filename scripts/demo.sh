@@ -3,7 +3,9 @@
 # libzorsys and libzorapp, step by step, on real containers run by runc, with what the kernel
 # says of them and the outcome lines the libraries log), the termination demo (callbacks on
 # the relay thread), then zor-logger and the log line template. The container demo needs root
-# (containers, cgroups, mounts); runc and busybox-static are installed when missing. The log
+# (containers, cgroups, mounts); runc and busybox-static are installed when missing. Then
+# inside-demo runs as the main process of a container of base image host, and stop makes its
+# SIGTERM callback log a line, shown here with the container's name. The log
 # is opened with LOG_PERROR, so every line also appears here; the runtime keeps its
 # containers in a temporary state directory that is cleared again at the end.
 set -euo pipefail
@@ -29,7 +31,8 @@ export PATH="$PATH:/usr/sbin:/sbin"
 step "building the demo programs and the runtime"
 cmake -S . -B build -DKESTAL_BUILD_TESTS=OFF -DKESTAL_BUILD_BENCHMARKS=OFF \
     -DKESTAL_BUILD_EXAMPLES=ON >/dev/null
-cmake --build build -j "$jobs" --target container-demo termination-demo zor-runtime zor-logger \
+cmake --build build -j "$jobs" --target container-demo termination-demo inside-demo zor-runtime \
+    zor-logger \
     >/dev/null
 export PATH="$top/build/runtime/bin:$PATH"
 
@@ -50,6 +53,42 @@ if [ "$(id -u)" -ne 0 ]; then
     status=1
 else
     TMPDIR="$work/tmp" build/examples/container-demo || status=$?
+fi
+
+# inside-demo in container demo-inside.1: it logs with "%cont% %prog%[%pid%]: %msg%" and keeps
+# a copy of its lines in /inside-demo.log of its root filesystem, where the host reads them.
+inside_demo() {
+    local name=demo-inside.1 rootfs lines
+    printf 'command=LD_LIBRARY_PATH=/opt/inside exec /opt/inside/inside-demo /inside-demo.log\n' \
+        >"$work/inside.conf"
+    echo "\$ zor-sys create -n $name -b host -f inside.conf"
+    zor-sys create -n "$name" -b host -f "$work/inside.conf"
+    rootfs=$(zor-sys info -n "$name" | sed -n 's/^ROOTFS //p')
+    echo "putting inside-demo and libkestal under ROOTFS $rootfs/opt/inside"
+    mkdir -p "$rootfs/opt/inside"
+    cp build/examples/inside-demo "$rootfs/opt/inside/"
+    cp -L build/kestal/libkestal.so.1 "$rootfs/opt/inside/"
+    echo "\$ zor-sys start -n $name"
+    zor-sys start -n "$name"
+    for _ in $(seq 100); do
+        [ -s "$rootfs/inside-demo.log" ] && break
+        sleep 0.1
+    done
+    echo "\$ zor-sys stop -n $name     # SIGTERM to the main process"
+    zor-sys stop -n "$name"
+    echo "the lines inside-demo logged inside the container:"
+    lines=$(cat "$rootfs/inside-demo.log" 2>/dev/null || true)
+    sed 's/^/    /' <<<"$lines"
+    zor-sys destroy -n "$name"
+    grep -q "^$name inside-demo\[1\]: SIGTERM" <<<"$lines"
+}
+
+step "inside a container: a program that knows its container and ends on its own under stop"
+if [ "$(id -u)" -ne 0 ]; then
+    echo "this step runs a real container and needs root: run this script as root"
+    status=1
+else
+    inside_demo || status=1
 fi
 
 step "termination demo: callbacks on the relay thread"

@@ -8,6 +8,7 @@
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <initializer_list>
 #include <iostream>
 
 namespace zor {
@@ -24,6 +26,10 @@ namespace zor {
 using nlohmann::json;
 
 namespace {
+
+// The system log's socket, bound from the host into every container that starts while the
+// host has one.
+constexpr char kHostLogSocket[] = "/dev/log";
 
 // pid 1 of a PID namespace ignores signals it has no handler for, so the default main
 // processes trap SIGTERM and wait in the shell, where the trap runs at once.
@@ -58,6 +64,27 @@ json default_mounts() {
     });
 }
 
+// Bind mounts of host paths that exist on this host. A symbolic link (/lib on a merged-/usr
+// system) is followed by the mount, so the destination gets the directory it names.
+void add_host_binds(json &mounts, std::initializer_list<const char *> paths,
+                    std::initializer_list<const char *> options) {
+    json listed = json::array();
+    for (const char *option : options) {
+        listed.push_back(option);
+    }
+    for (const char *path : paths) {
+        struct stat info {};
+        if (stat(path, &info) == 0) {
+            json mount = json::object();
+            mount["destination"] = path;
+            mount["type"] = "bind";
+            mount["source"] = path;
+            mount["options"] = listed;
+            mounts.push_back(mount);
+        }
+    }
+}
+
 }  // namespace
 
 void write_bundle_config(const std::string &directory, const BundleSettings &settings) {
@@ -83,6 +110,14 @@ void write_bundle_config(const std::string &directory, const BundleSettings &set
     if (!settings.cpus.empty()) {
         resources["cpu"]["cpus"] = settings.cpus;
     }
+    json mounts = default_mounts();
+    // The socket itself rather than a directory: the container's /dev is its own tmpfs. A
+    // log daemon that makes its socket anew after the container started is not seen inside
+    // until the container starts again.
+    add_host_binds(mounts, {kHostLogSocket}, {"bind", "nosuid", "noexec"});
+    if (settings.host_base) {
+        add_host_binds(mounts, {"/usr", "/lib", "/lib64"}, {"rbind", "ro", "nosuid", "nodev"});
+    }
     const json config = {
         {"ociVersion", "1.0.2-dev"},
         {"process",
@@ -100,7 +135,7 @@ void write_bundle_config(const std::string &directory, const BundleSettings &set
           {"noNewPrivileges", true}}},
         {"root", {{"path", "rootfs"}, {"readonly", false}}},
         {"hostname", settings.hostname},
-        {"mounts", default_mounts()},
+        {"mounts", mounts},
         {"hooks",
          {{"createRuntime",
            {{{"path", settings.hook}, {"args", {"zor-runtime", kLoopbackHookWord}}}}}}},

@@ -13,7 +13,8 @@ struct BundleSettings {
     std::string hostname;  // the UTS name
     int port = 0;          // handed over as PORT when above 0
     std::string cgroups_path;
-    std::string hook;  // this program's path: runc runs it to bring the loopback up
+    std::string hook;        // this program's path: runc runs it to bring the loopback up
+    bool host_base = false;  // base image host: the host's /usr, /lib, /lib64 bound read-only
     // Limits runc sets when it makes the cgroup, before the main process runs (0: none):
     long long memory_bytes = 0;
     long long memory_swap_bytes = 0;  // memory plus swap

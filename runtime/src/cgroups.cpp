@@ -200,7 +200,11 @@ void Cgroups::make(const std::string &path) const {
                 }
             }
             if (pure_v2_ && hierarchy.unified) {
-                write_file(parent / "cgroup.subtree_control", "+cpu +cpuset +memory +pids");
+                // One write per controller: the kernel refuses a whole list when one of it is
+                // not available in the parent, which would leave the others off as well.
+                for (const char *controller : {"+cpu", "+cpuset", "+memory", "+pids"}) {
+                    write_file(parent / "cgroup.subtree_control", controller);
+                }
             }
         }
     }

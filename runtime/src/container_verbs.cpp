@@ -93,7 +93,9 @@ void create(Command &command) {
         const bool configured = options.has("-p") || options.has("-b");
         container.type = configured ? kApplicationTableType : kApplicationPlainType;
     }
-    if (options.has("-b") && options.required("-b") != kBuiltinBase) {
+    if (options.has("-b") && is_builtin_base(options.required("-b"))) {
+        container.base = options.required("-b");
+    } else if (options.has("-b")) {
         container.base = checked_name(options.required("-b"), "base");
         container.base_is_builtin = false;
         const auto &bases = command.domain->bases;
@@ -217,6 +219,7 @@ void start(Command &command) {
     settings.port = container.port;
     settings.cgroups_path = container_cgroup(command, system, container.name);
     settings.hook = own_program();
+    settings.host_base = container.base_is_builtin && container.base == kHostBase;
     // runc sets the container's limits as it makes the cgroup, before the main process runs.
     for (const Limit &limit : container.limits) {
         // Checked when the limit was set: a decimal number above 0, or a cpuset text.

@@ -9,8 +9,16 @@
 
 namespace zor {
 
-// The name of the built-in base image.
+// The names of the built-in base images: minimal (busybox alone), and host, the same root
+// filesystem with the host's /usr, /lib and /lib64 bound read-only into it when the
+// container starts, so that programs built on the host run inside.
 constexpr char kBuiltinBase[] = "minimal";
+constexpr char kHostBase[] = "host";
+
+// True for the names of the built-in base images.
+inline bool is_builtin_base(const std::string &name) {
+    return name == kBuiltinBase || name == kHostBase;
+}
 
 // The root filesystem of base image minimal, built on first use from the host's static
 // busybox; refuses with kHostFailure when there is none.

@@ -163,9 +163,9 @@ void commit(Command &command) {
     const Snapshot &snapshot = named_snapshot(container, options.required("-t"));
     const std::string &base_name = checked_name(options.required("-b"), "base");
     auto &bases = command.domain->bases;
-    if (base_name == kBuiltinBase || std::any_of(bases.begin(), bases.end(), [&](const Base &base) {
-            return base.name == base_name;
-        })) {
+    if (is_builtin_base(base_name) ||
+        std::any_of(bases.begin(), bases.end(),
+                    [&](const Base &base) { return base.name == base_name; })) {
         throw Refusal(kExists, "base image '" + base_name + "' exists already");
     }
     const std::string image = image_directory(command, base_name);
