@@ -4,7 +4,6 @@
 // on it and stamps) measured in the same run. Each iteration raises one signal and waits
 // until its callback has run; the figures are the median and 99th percentile of the stamps'
 // difference, and their ratio to the bare relay.
-#define KESTAL_TERMINATION_STATE
 #include <kestal.h>
 
 #include "private_log_socket.hpp"
@@ -31,13 +30,6 @@ long long nanoseconds(const timespec &t) {
     return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
 }
 
-timespec load_stamp(const timespec &stamp) {
-    timespec copy{};
-    copy.tv_sec = __atomic_load_n(&stamp.tv_sec, __ATOMIC_RELAXED);
-    copy.tv_nsec = __atomic_load_n(&stamp.tv_nsec, __ATOMIC_RELAXED);
-    return copy;
-}
-
 void wait_on(sem_t *semaphore) {
     while (sem_wait(semaphore) != 0 && errno == EINTR) {
     }
@@ -49,7 +41,11 @@ sem_t facility_done;
 std::atomic<long long> facility_latency{0};
 
 void facility_callback(int, void *) {
-    facility_latency.store(nanoseconds(load_stamp(tp_end)) - nanoseconds(load_stamp(tp_start)));
+    // Through the accessor: a program's copies of the exported stamps do not follow them.
+    timespec start{};
+    timespec end{};
+    kestal_termination_get_time_stamps(&start, &end);
+    facility_latency.store(nanoseconds(end) - nanoseconds(start));
     sem_post(&facility_done);
 }
 
@@ -197,7 +193,7 @@ int main(int argc, char **argv) {
 
     // The facility stamps with the process's CPU clock unless told otherwise; the bare relay
     // uses the same monotonic clock.
-    clockid = CLOCK_MONOTONIC;
+    kestal_termination_set_clock(CLOCK_MONOTONIC);
     sem_init(&facility_done, 0, 0);
     sem_init(&bare_wake, 0, 0);
     sem_init(&bare_done, 0, 0);
