@@ -1,4 +1,4 @@
-// config.json as runc 1.1 reads it (OCI runtime specification 1.0), and the loopback set-up.
+// config.json in the OCI bundle format that runc 1.1 reads, and the loopback set-up.
 #include "bundle.hpp"
 
 #include "refusal.hpp"

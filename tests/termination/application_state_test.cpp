@@ -2,6 +2,8 @@
 // exported names itself, and it forks while callbacks are registered.
 #include <kestal.h>
 
+#include "termination_support.hpp"
+
 #include <gtest/gtest.h>
 
 #include <pthread.h>
@@ -14,14 +16,6 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-
-#if defined(__SANITIZE_THREAD__)
-#define KESTAL_TSAN 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define KESTAL_TSAN 1
-#endif
-#endif
 
 // The application's own objects under the library's exported names, with values of its own.
 // They are exported from the program (ENABLE_EXPORTS), so a library that referred to these
