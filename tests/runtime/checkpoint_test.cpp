@@ -170,11 +170,19 @@ TEST_F(RuntimeCheckpoints, RefusalsChangeNothing) {
     start_counter("counter");
     ASSERT_EQ(sys("checkpoint -n counter -t c1").exit_status, 0);
     ASSERT_EQ(sys("create -n idle").exit_status, 0);
+    // A state directory that a user other than root may use.
+    const std::string user_state = state_ + "/user";
+    ASSERT_EQ(
+        real_runtime::shell("mkdir -m 0777 " + user_state + " && chmod 0711 " + state_).exit_status,
+        0);
     const struct {
-        const char *command;
+        std::string command;
         int status;
         const char *says;
     } cases[] = {
+        {"setpriv --reuid=65534 --regid=65534 --clear-groups env ZOR_RUNTIME_STATE=" + user_state +
+             " zor-sys checkpoint -n counter -t c2",
+         108, "root"},
         {"zor-sys checkpoint -n counter -t c1", 103, "c1"},
         {"zor-sys restart -n counter -t none", 102, "none"},
         {"zor-sys checkpoint -n idle -t c1", 104, "idle"},
