@@ -289,6 +289,10 @@ void Sender::await_running(Milliseconds wait) {
     }
 }
 
+void Sender::commit() {
+    writer_.frame(FrameType::kCommit, "");
+}
+
 Receiver::Receiver(Channel channel)
     : channel_(std::move(channel)), writer_(channel_), reader_(channel_) {}
 
@@ -319,6 +323,10 @@ void Receiver::report_running() {
 
 void Receiver::report_failure(const std::string &why) {
     answer(kFailed, why);
+}
+
+void Receiver::await_commit() {
+    reader_.expect(FrameType::kCommit);
 }
 
 void Receiver::receive_folder(const std::string &folder) {

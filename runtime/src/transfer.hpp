@@ -4,6 +4,9 @@
 //   sender:   the folder (directories, files in chunks of at most kChunk bytes, symbolic
 //             links, device nodes), then the end frame with the digest of its whole stream
 //   receiver: answer "running" once the container runs there, or "failed" with why
+//   sender:   a commit frame: it lets go of its copy
+// A receiver that hears no commit takes its copy away again, so that a sender that dies
+// after its dump (its copy frozen, not removed) still holds the only copy.
 // Each side refuses with kMigrationFailure when the other breaks the conversation, goes silent
 // for the channel's timeout, or sends a damaged stream (frame_stream.hpp).
 #pragma once
@@ -41,6 +44,8 @@ public:
     // Waits at most wait for the receiver to say that the container runs; refuses with its
     // reason, or when it says nothing.
     void await_running(Milliseconds wait);
+    // Tells the receiver that it may keep the container.
+    void commit();
 
 private:
     Channel channel_;
@@ -65,6 +70,8 @@ public:
     // made through a symbolic link or outside folder.
     void receive_folder(const std::string &folder);
     void report_running();
+    // Waits for the sender's commit; refuses when it does not come.
+    void await_commit();
     void report_failure(const std::string &why);
 
 private:

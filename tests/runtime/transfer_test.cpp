@@ -96,6 +96,7 @@ std::string receive(zor::Channel channel, const fs::path &into) {
         receiver.accept();
         receiver.receive_folder(into.string());
         receiver.report_running();
+        receiver.await_commit();
         return "";
     } catch (const zor::Refusal &refusal) {
         return refusal.what();
@@ -161,6 +162,7 @@ protected:
                 sender.offer({"web", "{\"name\":\"web\"}"});
                 sender.send_folder((scratch_.path / "out").string());
                 sender.await_running(kPatient);
+                sender.commit();
             } catch (const zor::Refusal &refusal) {
                 sent_error = refusal.what();
             }
@@ -181,15 +183,19 @@ TEST_F(Transfer, AFolderArrivesWhole) {
 
 TEST_F(Transfer, DamageIsCaughtWhereverItIs) {
     const std::vector<std::size_t> frames = frame_offsets(recorded_);
-    const std::size_t last = frames.back();
     // Two data frames of the big file, side by side and of the same size: swapped, every
     // frame's own checksum still holds and only the whole stream's digest tells.
     std::size_t first_data = 0;
+    std::size_t last = 0;  // the end frame
     for (std::size_t at : frames) {
         if (recorded_[at] == static_cast<char>(zor::FrameType::kData) && first_data == 0) {
             first_data = at;
         }
+        if (recorded_[at] == static_cast<char>(zor::FrameType::kEnd)) {
+            last = at;
+        }
     }
+    ASSERT_GT(last, first_data);
     const std::size_t data_frame = 5 + zor::kChunk + 4;
     const struct {
         const char *name;
@@ -212,6 +218,7 @@ TEST_F(Transfer, DamageIsCaughtWhereverItIs) {
         {"cut in the header", [](std::string &s) { s.resize(7); }, "closed the connection early"},
         {"cut in a frame", [&](std::string &s) { s.resize(first_data + 77); }, "early"},
         {"end frame missing", [&](std::string &s) { s.resize(last); }, "early"},
+        {"commit missing", [&](std::string &s) { s.resize(frames.back()); }, "early"},
     };
     for (const auto &c : cases) {
         std::string damaged = recorded_;
