@@ -103,22 +103,31 @@ void Channel::write_all(const void *data, std::size_t size) {
     }
 }
 
-void Channel::read_exact(void *data, std::size_t size) {
-    char *to = static_cast<char *>(data);
-    while (size > 0) {
-        const ssize_t got = recv(fd_, to, size, 0);
-        if (got > 0) {
-            to += got;
-            size -= static_cast<std::size_t>(got);
-        } else if (got == 0) {
-            fail("the peer closed the connection early");
-        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+std::size_t Channel::read_some(void *data, std::size_t size) {
+    for (;;) {
+        const ssize_t got = recv(fd_, data, size, 0);
+        if (got >= 0) {
+            return static_cast<std::size_t>(got);
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
             if (!wait_for(fd_, POLLIN, timeout_)) {
                 fail("no answer from the peer for " + seconds_text(timeout_));
             }
         } else if (errno != EINTR) {
             fail(std::string("the connection broke: ") + std::strerror(errno));
         }
+    }
+}
+
+void Channel::read_exact(void *data, std::size_t size) {
+    char *to = static_cast<char *>(data);
+    while (size > 0) {
+        const std::size_t got = read_some(to, size);
+        if (got == 0) {
+            fail("the peer closed the connection early");
+        }
+        to += got;
+        size -= got;
     }
 }
 

@@ -28,6 +28,9 @@ public:
     // Reads exactly size bytes; refuses when the stream ends first or stays silent for the
     // timeout.
     void read_exact(void *data, std::size_t size);
+    // Reads what has come, at most size bytes, waiting up to the timeout for the first;
+    // returns 0 when the peer has closed its end.
+    std::size_t read_some(void *data, std::size_t size);
     // The bound of each wait from now on.
     void set_timeout(Milliseconds timeout) { timeout_ = timeout; }
     Milliseconds timeout() const { return timeout_; }

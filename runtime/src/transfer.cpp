@@ -13,6 +13,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -323,6 +324,18 @@ void Receiver::report_running() {
 
 void Receiver::report_failure(const std::string &why) {
     answer(kFailed, why);
+    // What the sender still sends is read and dropped until it hangs up: a socket closed
+    // with unread bytes resets the connection, and a reset can throw away the answer before
+    // the sender reads it.
+    shutdown(channel_.fd(), SHUT_WR);
+    channel_.set_timeout(std::min(channel_.timeout(), Milliseconds(5000)));
+    std::string sink(kChunk, '\0');
+    try {
+        while (channel_.read_some(&sink[0], sink.size()) > 0) {
+        }
+    } catch (const Refusal &) {
+        // The sender hung up, or stayed silent: either way the answer is out.
+    }
 }
 
 void Receiver::await_commit() {
