@@ -233,9 +233,4 @@ void record_verb(Command &command) {
     }
 }
 
-void migration_verb(Command &command) {
-    needs_checkpointer(command.program == "zor-target" ? "receiving a migrated container"
-                                                       : "migrating a running container");
-}
-
 }  // namespace zor
