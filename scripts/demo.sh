@@ -38,6 +38,18 @@ cmake --build build -j "$jobs" --target container-demo termination-demo inside-d
     >/dev/null
 export PATH="$top/build/runtime/bin:$PATH"
 
+# Checkpoints need a CRIU that works on this kernel: the one on PATH, or one built once into
+# build/criu (scripts/build-criu.sh says why Debian 12's is not enough on recent kernels).
+if [ "$(id -u)" -eq 0 ]; then
+    step "finding or building CRIU"
+    if criu=$(scripts/build-criu.sh build/criu); then
+        export ZOR_RUNTIME_CRIU="$criu"
+        echo "CRIU: $criu"
+    else
+        echo "no working CRIU: the demo's checkpoints will be refused (status 108)"
+    fi
+fi
+
 # A machine of the demo's own: the runtime's state, and a temporary folder for the demo.
 work=$(mktemp -d "${TMPDIR:-/tmp}/kestal-demo-XXXXXX")
 cleanup() {

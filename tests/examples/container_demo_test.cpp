@@ -11,7 +11,9 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <iostream>
 #include <filesystem>
 #include <regex>
 #include <set>
@@ -28,8 +30,9 @@ using kestal::test::SyslogRecord;
 namespace fs = std::filesystem;
 
 // The outcome lines of the demo's flow, in order. "<n>" stands for a process number. The
-// checkpoint and migration calls fail (the runtime needs CRIU for them): their lines are the
-// failure lines, logged as errors.
+// migration calls fail (the runtime does not migrate yet): their lines are the failure lines,
+// logged as errors. The checkpoint calls succeed where a working CRIU is found; elsewhere
+// the checkpoint fails (kCheckpointFailureLine) and the demo goes on without it.
 const std::vector<std::string> kSystemLines = {
     "ZOR-SYS-LIB: create: Created system container 'demo-web'.",
     "ZOR-SYS-LIB: open: Opened handler of 'demo-web'.",
@@ -51,9 +54,9 @@ const std::vector<std::string> kSystemLines = {
     "ZOR-SYS-LIB: remove: Removed snapshot 'before-upgrade' of 'demo-web'.",
     "ZOR-SYS-LIB: remove: Removed base image 'web-base'.",
     "ZOR-SYS-LIB: getpid: PID of 'demo-web' is <n>.",
-    "ZOR-SYS-LIB: checkpoint: Failed to save checkpoint of 'demo-web' as 'warm'. (ErrNo=-108)",
-    "ZOR-SYS-LIB: restart: Failed to restart 'demo-web' from 'warm'. (ErrNo=-108)",
-    "ZOR-SYS-LIB: remove: Failed to remove checkpoint 'warm' of 'demo-web'. (ErrNo=-108)",
+    "ZOR-SYS-LIB: checkpoint: Saved checkpoint of 'demo-web' as 'warm'.",
+    "ZOR-SYS-LIB: restart: Restarted 'demo-web' from 'warm'.",
+    "ZOR-SYS-LIB: remove: Removed checkpoint 'warm' of 'demo-web'.",
     "ZOR-SYS-LIB: share: Shared 'demo-web'.",
     "ZOR-SYS-LIB: unshare: Unshared 'demo-web'.",
     "ZOR-SYS-LIB: suspend: Suspended 'demo-web'.",
@@ -69,6 +72,8 @@ const std::vector<std::string> kSystemLines = {
     "ZOR-SYS-LIB: destroy: Destroyed system container 'demo-web'.",
     "ZOR-SYS-LIB: close: Closed handler of 'demo-web'.",
 };
+const char kCheckpointFailureLine[] =
+    "ZOR-SYS-LIB: checkpoint: Failed to save checkpoint of 'demo-web' as 'warm'. (ErrNo=-108)";
 const std::vector<std::string> kApplicationLines = {
     "ZOR-APP-LIB: create: Created application container 'demo-app'.",
     "ZOR-APP-LIB: open: Opened handler of 'demo-app'.",
@@ -156,11 +161,13 @@ protected:
     // the test's state directory.
     ChildResult shell(const std::string &command) const {
         const char *path = std::getenv("PATH");
+        const char *criu = std::getenv("ZOR_RUNTIME_CRIU");
         return run_program(
             {"/bin/sh", "-c", command},
             {"PATH=" + std::string(ZOR_RUNTIME_DIRECTORY) + ":" DEMO_DIRECTORY ":" +
                  (path != nullptr ? path : "/usr/bin:/bin"),
-             "ZOR_RUNTIME_STATE=" + state().string(), "TMPDIR=" + temporary().string()});
+             "ZOR_RUNTIME_STATE=" + state().string(), "TMPDIR=" + temporary().string(),
+             "ZOR_RUNTIME_CRIU=" + std::string(criu != nullptr ? criu : "")});
     }
 
     fs::path work_;
@@ -175,6 +182,18 @@ TEST_F(ContainerDemo, LogsExactlyTheOutcomesOfItsFlowAndLeavesNothingBehind) {
 
     std::vector<SyslogRecord> records = PrivateLogSocket::instance().take();
     std::vector<std::string> expected = kSystemLines;
+    const std::string no_criu = real_runtime::criu_problem(state().string());
+    if (!no_criu.empty()) {
+        ASSERT_FALSE(real_runtime::criu_required()) << no_criu;
+        std::cerr << "NOTE: no working CRIU, the demo's checkpoints fail: " << no_criu << "\n";
+        const auto first =
+            std::find_if(expected.begin(), expected.end(), [](const std::string &line) {
+                return line.rfind("ZOR-SYS-LIB: checkpoint: ", 0) == 0;
+            });
+        ASSERT_NE(first, expected.end());
+        *first = kCheckpointFailureLine;
+        expected.erase(first + 1, first + 3);  // restart and remove
+    }
     expected.insert(expected.end(), kApplicationLines.begin(), kApplicationLines.end());
     ASSERT_EQ(records.size(), expected.size()) << result.err;
 
