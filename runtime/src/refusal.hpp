@@ -17,7 +17,7 @@ enum ExitStatus : int {
     kStateFailure = 105,       // the state directory cannot be read, written or locked
     kMigrationFailure = 106,   // a migration refused, broken, timed out or not restored
     kHostFailure = 107,        // runc missing or unusable, or the kernel refused what was asked
-    kNeedsCheckpointer = 108,  // checkpoints and migration need CRIU, which this runtime lacks
+    kNeedsCheckpointer = 108,  // checkpoints and migration: no working CRIU on this host
     kPortTaken = 109           // zor-target: something else listens on the port already
 };
 

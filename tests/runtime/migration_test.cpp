@@ -329,7 +329,8 @@ TEST_F(RuntimeMigration, FaultsLeaveTheContainerOnceAndRunning) {
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         const long last = wait_above(rootfs, count_at(rootfs));
-        EXPECT_NE(c.fault().find(c.said), std::string::npos);
+        const std::string said = c.fault();
+        EXPECT_NE(said.find(c.said), std::string::npos) << said;
         expect_here_once("stays", last);
     }
 }
