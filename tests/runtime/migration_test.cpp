@@ -4,27 +4,22 @@
 // carries the count across; a fresh process would start again at 1. Every fault must leave
 // the container exactly once, running (or, frozen by the fault, brought back by resume), and
 // nothing of the migration behind on either side.
-#include "byte_proxy.hpp"
+#include "loopback_support.hpp"
 #include "real_runtime_fixture.hpp"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <thread>
 
 namespace {
@@ -32,57 +27,13 @@ namespace {
 namespace fs = std::filesystem;
 using real_runtime::first_line;
 using real_runtime::Ran;
+using transfer_test::free_port;
+using transfer_test::listening;
+using transfer_test::MuteListener;
 
 constexpr char kCounter[] =
     "command=trap 'exit 0' TERM; i=0; while true; do i=$((i+1)); echo $i >/count.new; mv "
     "/count.new /count; sleep 0.05; done\n";
-
-// A port nobody uses at the moment, and a socket that listens on 127.0.0.1 but never accepts.
-int free_port() {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr *>(&address), length);
-    getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
-struct MuteListener {
-    int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int port = 0;
-    MuteListener() {
-        sockaddr_in6 address{};
-        address.sin6_family = AF_INET6;
-        socklen_t length = sizeof address;
-        bind(fd, reinterpret_cast<sockaddr *>(&address), length);
-        listen(fd, 1);
-        getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-        port = ntohs(address.sin6_port);
-    }
-    ~MuteListener() { close(fd); }
-};
-
-// Something listens on port (IPv4 or IPv6), as /proc/net shows it.
-bool listening(int port) {
-    char local[16];
-    std::snprintf(local, sizeof local, ":%04X", static_cast<unsigned>(port));
-    for (const char *table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-        std::ifstream in(table);
-        for (std::string line; std::getline(in, line);) {
-            std::istringstream fields(line);
-            std::string slot, address, remote, state;
-            fields >> slot >> address >> remote >> state;
-            if (state == "0A" && address.size() > 5 &&
-                address.compare(address.size() - 5, 5, local) == 0) {
-                return true;
-            }
-        }
-    }
-    return false;
-}
 
 template <typename Condition>
 bool wait_until(Condition condition, std::chrono::milliseconds limit) {
@@ -268,7 +219,7 @@ TEST_F(RuntimeMigration, FaultsLeaveTheContainerOnceAndRunning) {
              return real_runtime::shell(
                         "ZOR_MIGRATION_TIMEOUT=1 zor-sys migrate -n stays -d "
                         "127.0.0.1 -p " +
-                        std::to_string(mute.port))
+                        std::to_string(mute.port()))
                  .err;
          },
          "no answer"},
@@ -338,7 +289,7 @@ TEST_F(RuntimeMigration, FaultsLeaveTheContainerOnceAndRunning) {
 TEST_F(RuntimeMigration, AReceiverRefusesATakenPortAtOnce) {
     const MuteListener taken;
     const Ran ran = real_runtime::shell("ZOR_RUNTIME_STATE=" + receiver_ +
-                                        " zor-target -n web -p " + std::to_string(taken.port));
+                                        " zor-target -n web -p " + std::to_string(taken.port()));
     EXPECT_EQ(ran.exit_status, 109) << ran.err;
     EXPECT_NE(ran.err.find("taken"), std::string::npos);
     EXPECT_FALSE(fs::exists(receiver_ + "/incoming"));

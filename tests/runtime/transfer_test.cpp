@@ -1,7 +1,7 @@
 // The migration's transfer without containers: a folder crosses a real loopback connection
 // whole, and every kind of damage to the stream, a silent peer and a closed port end in a
 // refusal that says what went wrong, never in a hang or in a folder accepted as whole.
-#include "byte_proxy.hpp"
+#include "loopback_support.hpp"
 
 #include "refusal.hpp"
 #include "stream_socket.hpp"

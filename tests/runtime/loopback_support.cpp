@@ -1,5 +1,6 @@
-// One poll loop over both directions; the proxy gives up after a minute without traffic.
-#include "byte_proxy.hpp"
+// The proxy is one poll loop over both directions; it gives up after a minute without
+// traffic.
+#include "loopback_support.hpp"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -9,6 +10,10 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
 
 namespace transfer_test {
 
@@ -25,6 +30,48 @@ sockaddr_in loopback(int port) {
 }
 
 }  // namespace
+
+int free_port() {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = loopback(0);
+    socklen_t length = sizeof address;
+    bind(fd, reinterpret_cast<sockaddr *>(&address), length);
+    getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+bool listening(int port) {
+    char local[16];
+    std::snprintf(local, sizeof local, ":%04X", static_cast<unsigned>(port));
+    for (const char *table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        std::ifstream in(table);
+        for (std::string line; std::getline(in, line);) {
+            std::istringstream fields(line);
+            std::string slot, address, remote, state;
+            fields >> slot >> address >> remote >> state;
+            if (state == "0A" && address.size() > 5 &&
+                address.compare(address.size() - 5, 5, local) == 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+MuteListener::MuteListener() : fd_(socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    socklen_t length = sizeof address;
+    bind(fd_, reinterpret_cast<sockaddr *>(&address), length);
+    listen(fd_, 1);
+    getsockname(fd_, reinterpret_cast<sockaddr *>(&address), &length);
+    port_ = ntohs(address.sin6_port);
+}
+
+MuteListener::~MuteListener() {
+    close(fd_);
+}
 
 ByteProxy::ByteProxy(int target_port, long long flip_at)
     : target_port_(target_port), flip_at_(flip_at) {

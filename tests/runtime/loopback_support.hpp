@@ -1,6 +1,7 @@
-// A TCP proxy on 127.0.0.1 for tests of migration: it forwards one connection to a port of
-// this host, both ways, keeps what went forward, and can invert one byte of the forward
-// stream in transit, so that a damaged transfer is a real one between real programs.
+// Loopback peers for tests of migration: free and taken ports, and a TCP proxy on 127.0.0.1
+// that forwards one connection to a port of this host, both ways, keeps what went forward,
+// and can invert one byte of the forward stream in transit, so that a damaged transfer is a
+// real one between real programs.
 #pragma once
 
 #include <atomic>
@@ -9,6 +10,26 @@
 #include <thread>
 
 namespace transfer_test {
+
+// A port on which nothing listens at the moment.
+int free_port();
+
+// True when something listens on port (IPv4 or IPv6), as /proc/net shows it.
+bool listening(int port);
+
+// A socket that listens on every address at a port of the kernel's choice but never accepts.
+class MuteListener {
+public:
+    MuteListener();
+    ~MuteListener();
+    MuteListener(const MuteListener &) = delete;
+    MuteListener &operator=(const MuteListener &) = delete;
+    int port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
 
 class ByteProxy {
 public:
