@@ -169,6 +169,14 @@ void adopt_and_restore(Command &command, const Container &record, const std::str
     const bool taken = state.system.containers.count(record.name) != 0;
     try {
         Container &container = adopt_container(command, true, record);
+        // The picture holds an overlay's upper folder or a whole tree, as the sender's root
+        // filesystem was; the two cannot stand in for each other.
+        if (container.overlay != record.overlay) {
+            const auto kind = [](bool overlay) { return overlay ? "an overlay" : "a copy"; };
+            throw Refusal(kMigrationFailure, std::string("the root filesystem is ") +
+                                                 kind(record.overlay) + " there but would be " +
+                                                 kind(container.overlay) + " here");
+        }
         restore_picture(command, true, container, picture);
     } catch (...) {
         if (!taken && state.system.containers.count(record.name) != 0) {
