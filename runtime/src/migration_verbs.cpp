@@ -47,6 +47,7 @@ constexpr char kOutgoing[] = "/outgoing";
 constexpr char kIncoming[] = "/incoming";
 
 Milliseconds seconds_from(const char *variable, int fallback) {
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
     const char *text = std::getenv(variable);
     if (text == nullptr || *text == '\0') {
         return Milliseconds(fallback * 1000LL);
@@ -132,7 +133,7 @@ void remove_abandoned_pictures(const std::string &incoming) {
         const std::string name = entry.path().filename().string();
         const std::string pid = name.substr(name.rfind('.') + 1);
         if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos ||
-            !process_lives(static_cast<pid_t>(std::atol(pid.c_str())))) {
+            !process_lives(static_cast<pid_t>(std::strtol(pid.c_str(), nullptr, 10)))) {
             remove_tree(entry.path().string());
         }
     }
