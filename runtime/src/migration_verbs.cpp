@@ -118,6 +118,10 @@ void migrate(Command &command) {
         resume_after_dump(command, true, container);
         throw Refusal(kMigrationFailure,
                       refusal.what() + std::string("; the container runs here as before"));
+    } catch (...) {
+        remove_tree(picture);
+        resume_after_dump(command, true, container);
+        throw;
     }
     remove_sent_container(command, container);
 }
@@ -274,6 +278,11 @@ int receive_migration(Command &command) {
         const StateLock lock(command.directory, StateLock::Kind::kShared, kLockSeconds);
     }
     command.criu();
+    // Said at once rather than to the sender that comes: the state file is replaced whole, so
+    // a look without the lock reads one version of it.
+    if (load_state(command.directory).system.containers.count(name) != 0) {
+        throw Refusal(kExists, "container '" + name + "' exists here already");
+    }
     Listener listener(port);
     const std::string incoming = command.directory + kIncoming;
     remove_abandoned_pictures(incoming);
