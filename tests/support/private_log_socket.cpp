@@ -73,6 +73,27 @@ std::string make_private_dev() {
             (void)symlink(link[1], (std::string(staging) + "/" + link[0]).c_str());
         }
         (void)mkdir((std::string(staging) + "/shm").c_str(), 01777);
+        // CRIU (which the runtime's checkpoints run from here) checks for pseudo-terminals and
+        // the tun device, and refuses to work without them.
+        if (result.empty() && access("/dev/pts/ptmx", F_OK) == 0) {
+            const std::string pts = std::string(staging) + "/pts";
+            (void)mkdir(pts.c_str(), 0755);
+            (void)symlink("pts/ptmx", (std::string(staging) + "/ptmx").c_str());
+            if (mount("/dev/pts", pts.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) {
+                result = failure("bind /dev/pts");
+            }
+        }
+        if (result.empty() && access("/dev/net/tun", F_OK) == 0) {
+            const std::string net = std::string(staging) + "/net";
+            (void)mkdir(net.c_str(), 0755);
+            if (FILE *placeholder = std::fopen((net + "/tun").c_str(), "w");
+                placeholder != nullptr) {
+                std::fclose(placeholder);
+            }
+            if (mount("/dev/net/tun", (net + "/tun").c_str(), nullptr, MS_BIND, nullptr) != 0) {
+                result = failure("bind /dev/net/tun");
+            }
+        }
         if (result.empty() && mount(staging, "/dev", nullptr, MS_BIND | MS_REC, nullptr) != 0) {
             result = failure("bind private /dev");
         }
