@@ -1,5 +1,7 @@
 // What the verbs share about one container: where it lives, what runc says of it, how it is
 // stopped.
+#include "bundle.hpp"
+#include "criu_lookup.hpp"
 #include "filesystems.hpp"
 #include "refusal.hpp"
 #include "verbs.hpp"
@@ -8,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -40,6 +43,16 @@ bool wait_stopped(const Runc &runc, const std::string &id, std::chrono::millisec
     }
 }
 
+// The path of this program, for runc to run as a hook.
+std::string own_program() {
+    std::error_code error;
+    std::string path = std::filesystem::read_symlink("/proc/self/exe", error).string();
+    if (error) {
+        throw Refusal(kHostFailure, "cannot tell this program's path: " + error.message());
+    }
+    return path;
+}
+
 }  // namespace
 
 const Runc &Command::runc() {
@@ -54,6 +67,13 @@ const Cgroups &Command::cgroups() {
         cgroups_ = std::make_unique<Cgroups>();
     }
     return *cgroups_;
+}
+
+const std::string &Command::criu() {
+    if (criu_.empty()) {
+        criu_ = find_criu(directory);
+    }
+    return criu_;
 }
 
 void Command::save_now() const {
@@ -104,7 +124,7 @@ pid_t main_pid(Command &command, bool system, const Container &container) {
     return instance.pid;
 }
 
-void stop_container(Command &command, bool system, Container &container) {
+void stop_container(Command &command, bool system, Container &container, bool at_once) {
     const Runc &runc = command.runc();
     const std::string id = container_runc_id(system, container.name);
     // Bound processes go back first: runc removes the container's cgroups with it.
@@ -122,7 +142,10 @@ void stop_container(Command &command, bool system, Container &container) {
         runc.resume(id);
         instance = runc.state(id);
     }
-    if (instance.status == "running") {
+    if (instance.status == "running" && at_once) {
+        runc.kill(id, SIGKILL);
+        wait_stopped(runc, id, kKillGrace);
+    } else if (instance.status == "running") {
         runc.kill(id, SIGTERM);
         const std::chrono::milliseconds grace =
             container.command.empty() ? kDefaultProcessGrace : kStopGrace;
@@ -141,6 +164,37 @@ void stop_container(Command &command, bool system, Container &container) {
     if (command.cgroups().exists(cgroup) && !command.cgroups().kill_all(cgroup)) {
         throw Refusal(kHostFailure, "processes in cgroup " + cgroup + " do not end");
     }
+}
+
+void write_container_bundle(Command &command, bool system, const Container &container) {
+    const std::string directory = container_directory(command, system, container.name);
+    BundleSettings settings;
+    settings.command = container.command;
+    settings.system = system;
+    settings.hostname = container.hostname.empty() ? container.name : container.hostname;
+    settings.port = container.port;
+    settings.cgroups_path = container_cgroup(command, system, container.name);
+    settings.hook = own_program();
+    settings.host_base = container.base_is_builtin && container.base == kHostBase;
+    // runc sets the container's limits as it makes the cgroup, before the main process runs.
+    for (const Limit &limit : container.limits) {
+        // Checked when the limit was set: a decimal number above 0, or a cpuset text.
+        const long long number = std::strtoll(limit.value.c_str(), nullptr, 10);
+        if (limit.kind == "mem") {
+            settings.memory_bytes = number << 20;
+        } else if (limit.kind == "memsw") {
+            settings.memory_swap_bytes = number << 20;
+        } else if (limit.kind == "cpu") {
+            settings.cpu_quota = number * 1000;
+        } else if (limit.kind == "core") {
+            settings.cpus = limit.value;
+        }
+    }
+    if (settings.memory_swap_bytes > 0 &&
+        (settings.memory_bytes == 0 || settings.memory_bytes > settings.memory_swap_bytes)) {
+        settings.memory_bytes = settings.memory_swap_bytes;
+    }
+    write_bundle_config(directory, settings);
 }
 
 pid_t namespace_pid(pid_t pid) {

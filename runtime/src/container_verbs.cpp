@@ -182,16 +182,6 @@ void info(Command &command) {
     }
 }
 
-// The path of this program, for runc to run as a hook.
-std::string own_program() {
-    std::error_code error;
-    std::string path = std::filesystem::read_symlink("/proc/self/exe", error).string();
-    if (error) {
-        throw Refusal(kHostFailure, "cannot tell this program's path: " + error.message());
-    }
-    return path;
-}
-
 void start(Command &command) {
     const bool system = command.is_system();
     const Options options(command.words, 1, {{"-n", true}});
@@ -212,33 +202,7 @@ void start(Command &command) {
     stop_container(command, system, container);
     ensure_root_filesystem(directory, base_image_path(command, system, container),
                            container.overlay);
-    BundleSettings settings;
-    settings.command = container.command;
-    settings.system = system;
-    settings.hostname = container.hostname.empty() ? container.name : container.hostname;
-    settings.port = container.port;
-    settings.cgroups_path = container_cgroup(command, system, container.name);
-    settings.hook = own_program();
-    settings.host_base = container.base_is_builtin && container.base == kHostBase;
-    // runc sets the container's limits as it makes the cgroup, before the main process runs.
-    for (const Limit &limit : container.limits) {
-        // Checked when the limit was set: a decimal number above 0, or a cpuset text.
-        const long long number = std::strtoll(limit.value.c_str(), nullptr, 10);
-        if (limit.kind == "mem") {
-            settings.memory_bytes = number << 20;
-        } else if (limit.kind == "memsw") {
-            settings.memory_swap_bytes = number << 20;
-        } else if (limit.kind == "cpu") {
-            settings.cpu_quota = number * 1000;
-        } else if (limit.kind == "core") {
-            settings.cpus = limit.value;
-        }
-    }
-    if (settings.memory_swap_bytes > 0 &&
-        (settings.memory_bytes == 0 || settings.memory_bytes > settings.memory_swap_bytes)) {
-        settings.memory_bytes = settings.memory_swap_bytes;
-    }
-    write_bundle_config(directory, settings);
+    write_container_bundle(command, system, container);
     runc.run(id, directory, directory + "/runc.log");
     try {
         // The control groups below the container's, with their limits.

@@ -1,6 +1,8 @@
 // Snapshots (a container's root-filesystem changes with its configuration and limits), base
 // images made from them, and the listings that show them in the forms the client libraries
-// read. Checkpoints need CRIU, which this runtime does not drive yet: those verbs refuse.
+// read, for snapshots and checkpoints alike. Migration needs CRIU through the transfer, which
+// this runtime does not do yet: that verb refuses.
+#include "checkpoints.hpp"
 #include "filesystems.hpp"
 #include "options.hpp"
 #include "refusal.hpp"
@@ -59,23 +61,25 @@ std::string image_directory(const Command &command, const std::string &base) {
 
 // The table forms put a header first; the libraries skip lines up to the first that holds
 // the marker, so no line before it may show a name (a name may hold the marker itself).
-void list_snapshots(Command &command) {
-    const Options options(command.words, 1, {{"--snapshot", false}, {"-n", true}});
+void list_snapshots(Command &command, const char *kind) {
+    const Options options(command.words, 1, {{kind, false}, {"-n", true}});
     Container &container = named_container(command, options.required("-n"));
+    const std::vector<Snapshot> &records =
+        std::string(kind) == "--snapshot" ? container.snapshots : container.checkpoints;
     std::string &out = command.out;
     if (command.is_system() && container.type == kSystemTableType) {
         out += "ID NAME CREATED\n";
-        for (const Snapshot &snapshot : container.snapshots) {
+        for (const Snapshot &snapshot : records) {
             out += std::to_string(snapshot.id) + " " + snapshot.name + " " +
                    time_text(snapshot.created) + "\n";
         }
     } else if (!command.is_system() && container.type == kApplicationTableType) {
         out += "TAG\tCREATED\n";
-        for (const Snapshot &snapshot : container.snapshots) {
+        for (const Snapshot &snapshot : records) {
             out += snapshot.name + "\t" + time_text(snapshot.created) + "\n";
         }
     } else {
-        for (const Snapshot &snapshot : container.snapshots) {
+        for (const Snapshot &snapshot : records) {
             out += snapshot.name + "\n";
         }
     }
@@ -84,10 +88,8 @@ void list_snapshots(Command &command) {
 void list(Command &command) {
     const std::vector<std::string> &words = command.words;
     const std::string kind = words.size() > 1 ? words[1] : "";
-    if (kind == "--snapshot") {
-        list_snapshots(command);
-    } else if (kind == "--checkpoint") {
-        needs_checkpointer("listing checkpoints");
+    if (kind == "--snapshot" || kind == "--checkpoint") {
+        list_snapshots(command, kind.c_str());
     } else if (kind == "--base") {
         const Options options(words, 1, {{"--base", false}});
         for (const Base &base : command.domain->bases) {
@@ -204,7 +206,19 @@ void remove(Command &command) {
         container.snapshots.erase(container.snapshots.begin() +
                                   (&snapshot - container.snapshots.data()));
     } else if (kind == "--checkpoint" && command.is_system()) {
-        needs_checkpointer("removing a checkpoint");
+        const Options options(words, 1, {{"--checkpoint", false}, {"-n", true}, {"-t", true}});
+        Container &container = named_container(command, options.required("-n"));
+        const std::string &tag = options.required("-t");
+        auto &checkpoints = container.checkpoints;
+        const auto found =
+            std::find_if(checkpoints.begin(), checkpoints.end(),
+                         [&](const Snapshot &checkpoint) { return checkpoint.name == tag; });
+        if (found == checkpoints.end()) {
+            throw Refusal(kNotFound,
+                          "container '" + container.name + "' has no checkpoint '" + tag + "'");
+        }
+        remove_tree(checkpoint_directory(command, true, container.name, tag));
+        checkpoints.erase(found);
     } else {
         throw Refusal(kUsage, "remove needs --base, --snapshot" +
                                   std::string(command.is_system() ? " or --checkpoint" : ""));
@@ -227,7 +241,7 @@ void record_verb(Command &command) {
     } else if (verb == "commit") {
         commit(command);
     } else if ((verb == "checkpoint" || verb == "restart") && command.is_system()) {
-        needs_checkpointer(verb == "checkpoint" ? "a checkpoint" : "restarting from a checkpoint");
+        checkpoint_verb(command);
     } else {
         throw Refusal(kUsage, "unknown verb '" + verb + "'");
     }

@@ -48,6 +48,21 @@ std::string log_reason(const std::string &log) {
     return reason;
 }
 
+// CRIU's log names what failed in its last line that says "Error" (the lines after it are
+// the clean-up).
+std::string criu_log_reason(const std::string &log) {
+    std::ifstream in(log);
+    std::string line;
+    std::string reason;
+    while (std::getline(in, line)) {
+        if (line.find("Error") != std::string::npos) {
+            reason = line;
+        }
+    }
+    const std::size_t at = reason.find("Error");
+    return at == std::string::npos ? reason : reason.substr(at);
+}
+
 }  // namespace
 
 std::string runc_id(bool system, const std::string &name) {
@@ -257,6 +272,58 @@ void Runc::pause(const std::string &id) const {
 
 void Runc::resume(const std::string &id) const {
     run_checked({"resume", id}, "resume");
+}
+
+// --tcp-established and --file-locks are harmless where the programs hold no connection or
+// lock, and without them a dump of programs that do fails.
+void Runc::checkpoint(const std::string &id, const std::string &criu, const std::string &images,
+                      const std::string &work) const {
+    const ProgramResult result = run_program(
+        {program_, "--root", root_, "--criu", criu, "checkpoint", "--leave-running",
+         "--tcp-established", "--file-locks", "--image-path", images, "--work-path", work, id});
+    if (result.status != 0) {
+        const std::string reason = criu_log_reason(work + "/dump.log");
+        throw Refusal(kHostFailure, "the checkpoint failed: " +
+                                        (reason.empty() ? last_line(result.err) : reason));
+    }
+}
+
+void Runc::restore(const std::string &id, const std::string &criu, const std::string &bundle,
+                   const std::string &images, const std::string &work) const {
+    const std::string log = work + "/runc.log";
+    std::remove(log.c_str());
+    // Detached: the restored programs keep the standard streams runc had.
+    const ProgramResult result = run_program({program_,
+                                              "--root",
+                                              root_,
+                                              "--log",
+                                              log,
+                                              "--log-format",
+                                              "json",
+                                              "--criu",
+                                              criu,
+                                              "restore",
+                                              "--detach",
+                                              "--tcp-established",
+                                              "--file-locks",
+                                              "--image-path",
+                                              images,
+                                              "--work-path",
+                                              work,
+                                              "--bundle",
+                                              bundle,
+                                              id},
+                                             true);
+    if (result.status != 0) {
+        std::string reason = criu_log_reason(work + "/restore.log");
+        if (reason.empty()) {
+            reason = log_reason(log);
+        }
+        throw Refusal(
+            kHostFailure,
+            "the restore failed: " +
+                (reason.empty() ? "runc exit status " + std::to_string(result.status) : reason));
+    }
 }
 
 std::vector<std::string> Runc::list() const {

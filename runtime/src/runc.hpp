@@ -39,6 +39,16 @@ public:
     void remove(const std::string &id, bool force) const;
     void pause(const std::string &id) const;
     void resume(const std::string &id) const;
+    // Dumps the instance's process tree with CRIU (criu: its absolute path) into images,
+    // leaving it as it was (a paused instance stays paused). CRIU writes dump.log into work.
+    // Refuses with kHostFailure, giving CRIU's last error.
+    void checkpoint(const std::string &id, const std::string &criu, const std::string &images,
+                    const std::string &work) const;
+    // Makes the instance anew from bundle and the images of a checkpoint, running, its
+    // standard streams on /dev/null. CRIU writes restore.log into work. Refuses with
+    // kHostFailure, giving CRIU's last error.
+    void restore(const std::string &id, const std::string &criu, const std::string &bundle,
+                 const std::string &images, const std::string &work) const;
     // The ids of every instance under the root.
     std::vector<std::string> list() const;
 

@@ -73,6 +73,7 @@ static void to_json(json &j, const Container &container) {
              {"complete", container.complete},
              {"limits", container.limits},
              {"snapshots", container.snapshots},
+             {"checkpoints", container.checkpoints},
              {"groups", container.groups},
              {"registered", container.registered}};
 }
@@ -90,6 +91,7 @@ static void from_json(const json &j, Container &container) {
     container.complete = j.value("complete", true);
     container.limits = j.value("limits", std::vector<Limit>());
     container.snapshots = j.value("snapshots", std::vector<Snapshot>());
+    container.checkpoints = j.value("checkpoints", std::vector<Snapshot>());
     container.groups = j.value("groups", std::vector<Group>());
     container.registered = j.value("registered", std::vector<std::pair<int, int>>());
 }
@@ -223,6 +225,19 @@ void save_state(const std::string &directory, const State &state) {
     if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
         throw Refusal(kStateFailure,
                       "cannot write '" + path + "': " + std::generic_category().message(errno));
+    }
+}
+
+std::string container_to_json(const Container &container) {
+    return json(container).dump(1) + "\n";
+}
+
+Container container_from_json(const std::string &text) {
+    try {
+        return json::parse(text).get<Container>();
+    } catch (const json::exception &error) {
+        throw Refusal(kStateFailure,
+                      std::string("a container's record is damaged: ") + error.what());
     }
 }
 

@@ -56,6 +56,9 @@ struct Container {
     bool complete = true;  // false while create builds the root filesystem
     std::vector<Limit> limits;
     std::vector<Snapshot> snapshots;
+    // Checkpoints (system containers only): the same record as a snapshot, their pictures in
+    // the container's checkpoints/<tag>/ folder.
+    std::vector<Snapshot> checkpoints;
     std::vector<Group> groups;
     std::vector<std::pair<int, int>> registered;  // pid, vpid
 };
@@ -102,5 +105,10 @@ State load_state(const std::string &directory);
 
 // Replaces the state of directory whole.
 void save_state(const std::string &directory, const State &state);
+
+// One container's record as JSON text, in the form the state file keeps it, and back;
+// container_from_json refuses with kStateFailure when the text is damaged.
+std::string container_to_json(const Container &container);
+Container container_from_json(const std::string &text);
 
 }  // namespace zor

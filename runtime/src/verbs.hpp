@@ -30,6 +30,9 @@ public:
     // runc and the cgroups, found on first use (a refusal when missing).
     const Runc &runc();
     const Cgroups &cgroups();
+    // The CRIU that runc drives (absolute path), found on first use; refuses with
+    // kNeedsCheckpointer, in one line saying why, when no working CRIU can be had.
+    const std::string &criu();
     // Saves the records now, in the middle of a verb, so that a command killed later leaves
     // a record of what it has begun to make.
     void save_now() const;
@@ -37,6 +40,7 @@ public:
 private:
     std::unique_ptr<Runc> runc_;
     std::unique_ptr<Cgroups> cgroups_;
+    std::string criu_;
 };
 
 // The container a command names; refuses with kNotFound.
@@ -54,8 +58,13 @@ int container_status(Command &command, bool system, const Container &container);
 // The main process on the host; refuses with kWrongState when the container does not run.
 pid_t main_pid(Command &command, bool system, const Container &container);
 // Stops the container if it runs (SIGTERM, then SIGKILL after the grace period) and removes
-// runc's instance; the processes bound to its groups go back where they came from.
-void stop_container(Command &command, bool system, Container &container);
+// runc's instance; the processes bound to its groups go back where they came from. With
+// at_once, SIGKILL at once: for programs that are replaced, whose ending does not matter.
+void stop_container(Command &command, bool system, Container &container, bool at_once = false);
+
+// Writes the container's config.json from its record: its main process, and the limits it
+// keeps now (runc sets them when it makes the cgroup, on start and on restore alike).
+void write_container_bundle(Command &command, bool system, const Container &container);
 
 // Makes the cgroups of a container's control groups and sets every limit its record keeps,
 // on a container whose runc instance exists.
@@ -69,8 +78,10 @@ pid_t host_pid_of(Command &command, bool system, const Container &container, pid
 
 // search, info, create, destroy, start, stop, status, getpid, suspend, resume, share, unshare
 void container_verb(Command &command);
-// list, remove, save, load, commit, and the checkpoint verbs
+// list, remove, save, load, commit, checkpoint, restart
 void record_verb(Command &command);
+// checkpoint and restart (system containers), which record_verb hands on
+void checkpoint_verb(Command &command);
 // limit, unlimit, usage
 void resource_verb(Command &command);
 // create -g / -c, destroy -g, bind, unbind, register, unregister, pidlist

@@ -1,0 +1,92 @@
+// checkpoint and restart: a running container's programs kept with their memory, open files
+// and root filesystem's changes, and brought back in place of what runs later.
+#include "checkpoints.hpp"
+#include "filesystems.hpp"
+#include "options.hpp"
+#include "refusal.hpp"
+#include "verbs.hpp"
+
+#include <algorithm>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+
+namespace zor {
+
+namespace {
+
+Snapshot *find_checkpoint(Container &container, const std::string &tag) {
+    auto &checkpoints = container.checkpoints;
+    const auto found =
+        std::find_if(checkpoints.begin(), checkpoints.end(),
+                     [&](const Snapshot &checkpoint) { return checkpoint.name == tag; });
+    return found == checkpoints.end() ? nullptr : &*found;
+}
+
+void checkpoint(Command &command) {
+    const Options options(command.words, 1, {{"-n", true}, {"-t", true}});
+    Container &container = named_container(command, options.required("-n"));
+    const std::string &tag = checked_name(options.required("-t"), "checkpoint");
+    if (find_checkpoint(container, tag) != nullptr) {
+        throw Refusal(kExists,
+                      "container '" + container.name + "' has a checkpoint '" + tag + "' already");
+    }
+    const std::string directory = checkpoint_directory(command, true, container.name, tag);
+    // What a checkpoint killed half-way left: its tag is not recorded.
+    remove_tree(directory);
+    dump_paused(command, true, container, directory);
+    resume_after_dump(command, true, container);
+    Snapshot record;
+    record.name = tag;
+    record.id = command.domain->next_id++;
+    record.created = static_cast<long long>(std::time(nullptr));
+    record.shared = container.shared;
+    record.limits = container.limits;
+    container.checkpoints.push_back(record);
+    command.changed = true;
+}
+
+// The running programs are stopped first; the limits and control groups become those of the
+// checkpoint's moment, as a loaded snapshot's do.
+void restart(Command &command) {
+    const Options options(command.words, 1, {{"-n", true}, {"-t", true}});
+    Container &container = named_container(command, options.required("-n"));
+    const std::string &tag = options.required("-t");
+    if (find_checkpoint(container, tag) == nullptr) {
+        throw Refusal(kNotFound,
+                      "container '" + container.name + "' has no checkpoint '" + tag + "'");
+    }
+    if (!container.complete) {
+        throw Refusal(kWrongState,
+                      "container '" + container.name + "' was not created completely; destroy it");
+    }
+    command.criu();
+    const std::string directory = checkpoint_directory(command, true, container.name, tag);
+    std::ifstream in(directory + "/record.json");
+    std::stringstream text;
+    text << in.rdbuf();
+    const Container kept = container_from_json(text.str());
+    stop_container(command, true, container, true);
+    container.limits = kept.limits;
+    container.shared = kept.shared;
+    container.groups = kept.groups;
+    for (Group &group : container.groups) {
+        group.bound.clear();
+    }
+    // Recorded before the restore, which leaves the container stopped when it fails.
+    command.save_now();
+    command.changed = true;
+    restore_picture(command, true, container, directory);
+}
+
+}  // namespace
+
+void checkpoint_verb(Command &command) {
+    if (command.words[0] == "checkpoint") {
+        checkpoint(command);
+    } else {
+        restart(command);
+    }
+}
+
+}  // namespace zor
