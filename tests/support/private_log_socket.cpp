@@ -50,7 +50,8 @@ std::string make_private_dev() {
     if (mount("tmpfs", staging, "tmpfs", 0, "mode=755") != 0) {
         result = failure("mount tmpfs");
     } else {
-        for (const char *node : {"null", "zero", "full", "random", "urandom", "tty"}) {
+        (void)mkdir((std::string(staging) + "/net").c_str(), 0755);
+        for (const char *node : {"null", "zero", "full", "random", "urandom", "tty", "net/tun"}) {
             const std::string source = std::string("/dev/") + node;
             const std::string target = std::string(staging) + "/" + node;
             struct stat info {};
@@ -65,7 +66,17 @@ std::string make_private_dev() {
                 break;
             }
         }
-        const char *const links[][2] = {{"fd", "/proc/self/fd"},
+        // The pseudo-terminals' folder, which /dev/ptmx leads into: CRIU (the runtime's
+        // checkpoints) checks the kernel through it and tun.
+        const std::string pts = std::string(staging) + "/pts";
+        struct stat folder {};
+        if (result.empty() && stat("/dev/pts", &folder) == 0 && S_ISDIR(folder.st_mode) &&
+            mkdir(pts.c_str(), 0755) == 0 &&
+            mount("/dev/pts", pts.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+            result = failure("bind /dev/pts");
+        }
+        const char *const links[][2] = {{"ptmx", "pts/ptmx"},
+                                        {"fd", "/proc/self/fd"},
                                         {"stdin", "/proc/self/fd/0"},
                                         {"stdout", "/proc/self/fd/1"},
                                         {"stderr", "/proc/self/fd/2"}};
