@@ -109,7 +109,7 @@ if [ -x "$dir/bin/criu" ] && criu_works "$dir/bin/criu"; then
     exit 0
 fi
 
-ensure_packages gcc make pkg-config xz-utils libprotobuf-c-dev protobuf-c-compiler \
+ensure_packages gcc make patch pkg-config xz-utils libprotobuf-c-dev protobuf-c-compiler \
     libnl-3-dev libnet1-dev libcap-dev libbsd-dev uuid-dev libgnutls28-dev
 
 # The source tarball: given, already fetched, or fetched now through a private apt setup.

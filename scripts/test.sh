@@ -25,6 +25,16 @@ run_suite() {
     (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 300)
 }
 
+# The checkpoint tests need a CRIU that works on this kernel: found, or built once into
+# build/criu. As root (as in CI) it must be had, and every suite must run those tests rather
+# than skip them; without root they are skipped with the rest of the runtime's tests.
+if [ "$(id -u)" -eq 0 ]; then
+    step "CRIU for the checkpoint tests"
+    ZOR_RUNTIME_CRIU=$(scripts/build-criu.sh build/criu)
+    export ZOR_RUNTIME_CRIU ZOR_REQUIRE_CRIU=1
+    echo "using $ZOR_RUNTIME_CRIU"
+fi
+
 if [ "$quick" -eq 0 ]; then
     step "formatting"
     scripts/check-format.sh

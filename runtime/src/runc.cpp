@@ -48,13 +48,16 @@ std::string log_reason(const std::string &log) {
     return reason;
 }
 
-// CRIU's log names what failed in its last line that says "Error" (the lines after it are
-// the clean-up).
+// CRIU's log names what failed in the last line that says "Error" before the one that says
+// "FAILED" (later errors are of the clean-up, earlier ones often harmless).
 std::string criu_log_reason(const std::string &log) {
     std::ifstream in(log);
     std::string line;
     std::string reason;
     while (std::getline(in, line)) {
+        if (line.find("FAILED") != std::string::npos && !reason.empty()) {
+            break;
+        }
         if (line.find("Error") != std::string::npos) {
             reason = line;
         }

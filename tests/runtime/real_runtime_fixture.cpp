@@ -3,6 +3,8 @@
 
 #include "cgroups.hpp"
 #include "child_process.hpp"
+#include "criu_lookup.hpp"
+#include "refusal.hpp"
 #include "runc.hpp"
 
 #include <signal.h>
@@ -135,6 +137,31 @@ std::string container_file(const std::string &state, bool system, const std::str
                            const std::string &controller, const std::string &file) {
     return zor::Cgroups().file(zor::Cgroups::container_path(zor::state_tag(state), system, name),
                                controller, file);
+}
+
+std::string criu_problem(const std::string &state) {
+    try {
+        zor::find_criu(state);
+    } catch (const zor::Refusal &refusal) {
+        return refusal.what();
+    }
+    return {};
+}
+
+bool criu_required() {
+    const char *required = std::getenv("ZOR_REQUIRE_CRIU");
+    return required != nullptr && std::string(required) == "1";
+}
+
+void RealRuntimeTest::require_criu() {
+    const std::string problem = criu_problem(state_);
+    if (problem.empty()) {
+        return;
+    }
+    if (criu_required()) {
+        FAIL() << "ZOR_REQUIRE_CRIU=1 but " << problem;
+    }
+    GTEST_SKIP() << "SKIPPED: this test needs a working CRIU: " << problem;
 }
 
 void RealRuntimeTest::SetUp() {

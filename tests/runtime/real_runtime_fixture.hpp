@@ -36,6 +36,12 @@ std::string first_line(const std::string &path);
 std::string container_file(const std::string &state_directory, bool system, const std::string &name,
                            const std::string &controller, const std::string &file);
 
+// Why the runtime of state_directory would find no working CRIU; "" when it finds one.
+std::string criu_problem(const std::string &state_directory);
+
+// True when ZOR_REQUIRE_CRIU=1: tests that need CRIU fail rather than skip without it.
+bool criu_required();
+
 class RealRuntimeTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -50,6 +56,9 @@ protected:
                         const std::string &file) const {
         return container_file(state_, true, name, controller, file);
     }
+    // For tests that need CRIU: skips the test, saying so, when no CRIU works, or fails it
+    // when criu_required(). Callers return when IsSkipped() or HasFatalFailure().
+    void require_criu();
     // Writes a configuration file for create -f and returns its path.
     std::string configuration(const std::string &name, const std::string &text) const;
 

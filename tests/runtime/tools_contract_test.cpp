@@ -237,7 +237,7 @@ TEST_F(Runtime, RefusesWithAClearMessageAndItsStatus) {
         {"zor-sys stop -n idle", 104},
         {"zor-sys getpid -n idle", 104},
         {"zor-sys suspend -n idle", 104},
-        {"zor-sys checkpoint -n idle -t c1", 108},
+        {"zor-sys checkpoint -n idle -t c1", 104},
         {"zor-sys destroy -n web", 104},
         {"zor-sys unshare -n web", 104},
     };
@@ -276,7 +276,7 @@ TEST_F(Runtime, ListingsHaveTheFormsOfTheirTypes) {
     EXPECT_EQ(names, (std::vector<std::string>{"s1", "IDs2"}));
     EXPECT_EQ(lines_of(ok("zor-sys list --snapshot -n plain")),
               (std::vector<std::string>{"s1", "IDs2"}));
-    EXPECT_EQ(run("zor-sys list --checkpoint -n plain").exit_status, 108);
+    EXPECT_EQ(ok("zor-sys list --checkpoint -n plain"), "");
 
     ok("zor-app create -n tagged -p 80 && zor-app create -n bare");
     ok("zor-app save -n tagged -t t1 && zor-app save -n bare -t t1");
