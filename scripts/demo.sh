@@ -23,6 +23,8 @@ if [ "$(id -u)" -eq 0 ]; then
     command -v runc >/dev/null || [ -x /usr/sbin/runc ] || missing+=(runc)
     dpkg -s busybox-static >/dev/null 2>&1 || missing+=(busybox-static)
     [ -f /usr/include/nlohmann/json.hpp ] || missing+=(nlohmann-json3-dev)
+    [ -f /usr/include/zlib.h ] || missing+=(zlib1g-dev)
+    [ -f /usr/include/openssl/evp.h ] || missing+=(libssl-dev)
     if [ "${#missing[@]}" -gt 0 ]; then
         step "installing: ${missing[*]}"
         apt-get update -qq

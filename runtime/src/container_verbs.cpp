@@ -237,6 +237,10 @@ void suspend_or_resume(Command &command, bool suspend) {
         command.runc().pause(id);
     } else {
         command.runc().resume(id);
+        // A migrate killed after its dump leaves the container paused and its picture behind.
+        if (system) {
+            clear_outgoing_picture(command, container);
+        }
     }
 }
 

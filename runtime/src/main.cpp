@@ -84,7 +84,8 @@ int run(const std::string &program, const std::vector<std::string> &words) {
     command.program = program;
     command.words = words;
     if (program == "zor-target") {
-        zor::migration_verb(command);
+        // It waits for a sender without the state lock; it locks only to adopt the container.
+        return zor::receive_migration(command);
     }
     const VerbEntry entry = entry_for(words);
     if (entry.run == zor::migration_verb && !command.is_system()) {

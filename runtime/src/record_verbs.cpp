@@ -1,7 +1,6 @@
 // Snapshots (a container's root-filesystem changes with its configuration and limits), base
 // images made from them, and the listings that show them in the forms the client libraries
-// read, for snapshots and checkpoints alike. Migration needs CRIU through the transfer, which
-// this runtime does not do yet: that verb refuses.
+// read, for snapshots and checkpoints alike.
 #include "checkpoints.hpp"
 #include "filesystems.hpp"
 #include "options.hpp"
@@ -52,11 +51,6 @@ std::string snapshot_directory(const Command &command, const Container &containe
 
 std::string image_directory(const Command &command, const std::string &base) {
     return command.directory + (command.is_system() ? "/images/sys/" : "/images/app/") + base;
-}
-
-[[noreturn]] void needs_checkpointer(const std::string &what) {
-    throw Refusal(kNeedsCheckpointer,
-                  what + " needs CRIU, which this runtime does not use yet; nothing was done");
 }
 
 // The table forms put a header first; the libraries skip lines up to the first that holds
@@ -245,11 +239,6 @@ void record_verb(Command &command) {
     } else {
         throw Refusal(kUsage, "unknown verb '" + verb + "'");
     }
-}
-
-void migration_verb(Command &command) {
-    needs_checkpointer(command.program == "zor-target" ? "receiving a migrated container"
-                                                       : "migrating a running container");
 }
 
 }  // namespace zor

@@ -86,7 +86,13 @@ void checkpoint_verb(Command &command);
 void resource_verb(Command &command);
 // create -g / -c, destroy -g, bind, unbind, register, unregister, pidlist
 void group_verb(Command &command);
-// migrate, and zor-target
+// migrate: sends a running system container to a zor-target, and removes it here once it
+// runs there; on failure it runs here as before.
 void migration_verb(Command &command);
+// zor-target -n NAME -p PORT: receives one container and restores it running; returns the
+// exit status. Holds the state lock only while it adopts and restores the container.
+int receive_migration(Command &command);
+// Removes the picture that a migrate killed after its dump left beside the container.
+void clear_outgoing_picture(Command &command, const Container &container);
 
 }  // namespace zor

@@ -274,7 +274,8 @@ TEST_F(KernelTest, MissingComponentsFailWithStatusesOfTheirOwn) {
         {"zor-sys start -n honest", 0, ""},
         {"ZOR_RUNTIME_CRIU=/nonexistent zor-sys checkpoint -n honest -t c1", 108, "CRIU"},
         {"ZOR_RUNTIME_CRIU=/bin/false zor-sys checkpoint -n honest -t c1", 108, "CRIU"},
-        {"zor-target -n honest -p 1", 108, "CRIU"},
+        {"ZOR_RUNTIME_CRIU=/bin/false zor-target -n honest -p 1", 108, "CRIU"},
+        {"ZOR_RUNTIME_CRIU=/bin/false zor-sys migrate -n honest -d 127.0.0.1 -p 1", 108, "CRIU"},
     };
     for (const auto &one : cases) {
         const real_runtime::Ran ran = real_runtime::shell(one.command);

@@ -1,0 +1,252 @@
+// Bounded waits on TCP sockets: each descriptor is non-blocking and every wait goes through
+// poll with the channel's timeout.
+#include "stream_socket.hpp"
+
+#include "refusal.hpp"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <utility>
+
+namespace zor {
+
+namespace {
+
+[[noreturn]] void fail(const std::string &what) {
+    throw Refusal(kMigrationFailure, what);
+}
+
+std::string seconds_text(Milliseconds timeout) {
+    const long long tenths = timeout.count() / 100;
+    return std::to_string(tenths / 10) +
+           (tenths % 10 != 0 ? "." + std::to_string(tenths % 10) : "") + " s";
+}
+
+void make_non_blocking(int fd) {
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+        fail(std::string("cannot make a socket non-blocking: ") + std::strerror(errno));
+    }
+}
+
+// Waits until fd is ready for events; false when timeout passes first.
+bool wait_for(int fd, short events, Milliseconds timeout) {
+    pollfd entry{fd, events, 0};
+    for (;;) {
+        const int ready = poll(&entry, 1, static_cast<int>(timeout.count()));
+        if (ready > 0) {
+            return true;
+        }
+        if (ready == 0) {
+            return false;
+        }
+        if (errno != EINTR) {
+            fail(std::string("cannot wait on a socket: ") + std::strerror(errno));
+        }
+    }
+}
+
+void close_quietly(int fd) {
+    if (fd >= 0) {
+        close(fd);
+    }
+}
+
+}  // namespace
+
+Channel::Channel(int fd, Milliseconds timeout) : fd_(fd), timeout_(timeout) {
+    make_non_blocking(fd_);
+}
+
+Channel::~Channel() {
+    close_quietly(fd_);
+}
+
+Channel::Channel(Channel &&other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), timeout_(other.timeout_) {}
+
+Channel &Channel::operator=(Channel &&other) noexcept {
+    if (this != &other) {
+        close_quietly(fd_);
+        fd_ = std::exchange(other.fd_, -1);
+        timeout_ = other.timeout_;
+    }
+    return *this;
+}
+
+void Channel::write_all(const void *data, std::size_t size) {
+    const char *from = static_cast<const char *>(data);
+    while (size > 0) {
+        // MSG_NOSIGNAL: a peer that has gone is an error to report, not a SIGPIPE that ends
+        // the command before it can put the container back.
+        const ssize_t sent = send(fd_, from, size, MSG_NOSIGNAL);
+        if (sent > 0) {
+            from += sent;
+            size -= static_cast<std::size_t>(sent);
+        } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!wait_for(fd_, POLLOUT, timeout_)) {
+                fail("the peer took nothing for " + seconds_text(timeout_));
+            }
+        } else if (sent < 0 && errno != EINTR) {
+            fail(std::string("the connection broke: ") + std::strerror(errno));
+        }
+    }
+}
+
+std::size_t Channel::read_some(void *data, std::size_t size) {
+    for (;;) {
+        const ssize_t got = recv(fd_, data, size, 0);
+        if (got >= 0) {
+            return static_cast<std::size_t>(got);
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            if (!wait_for(fd_, POLLIN, timeout_)) {
+                fail("no answer from the peer for " + seconds_text(timeout_));
+            }
+        } else if (errno != EINTR) {
+            fail(std::string("the connection broke: ") + std::strerror(errno));
+        }
+    }
+}
+
+void Channel::read_exact(void *data, std::size_t size) {
+    char *to = static_cast<char *>(data);
+    while (size > 0) {
+        const std::size_t got = read_some(to, size);
+        if (got == 0) {
+            fail("the peer closed the connection early");
+        }
+        to += got;
+        size -= got;
+    }
+}
+
+Listener::Listener(int port, bool any_port) {
+    if (port < (any_port ? 0 : 1) || port > 65535) {
+        throw Refusal(kUsage, "the port must be a number from 1 to 65535");
+    }
+    // One IPv6 socket that also takes IPv4 peers; a host without IPv6 gets an IPv4 one.
+    fd_ = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool six = fd_ >= 0;
+    if (!six) {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    }
+    if (fd_ < 0) {
+        fail(std::string("cannot make a socket: ") + std::strerror(errno));
+    }
+    const int on = 1;
+    const int off = 0;
+    // SO_REUSEADDR only lets the port be taken again while old connections linger in
+    // TIME_WAIT; a port on which something listens is still refused.
+    setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_storage address{};
+    socklen_t length = 0;
+    if (six) {
+        setsockopt(fd_, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+        sockaddr_in6 any{};
+        any.sin6_family = AF_INET6;
+        any.sin6_addr = in6addr_any;
+        any.sin6_port = htons(static_cast<std::uint16_t>(port));
+        std::memcpy(&address, &any, sizeof any);
+        length = sizeof any;
+    } else {
+        sockaddr_in any{};
+        any.sin_family = AF_INET;
+        any.sin_addr.s_addr = htonl(INADDR_ANY);
+        any.sin_port = htons(static_cast<std::uint16_t>(port));
+        std::memcpy(&address, &any, sizeof any);
+        length = sizeof any;
+    }
+    if (bind(fd_, reinterpret_cast<const sockaddr *>(&address), length) != 0 ||
+        listen(fd_, 1) != 0) {
+        const int error = errno;
+        close_quietly(fd_);
+        fd_ = -1;
+        if (error == EADDRINUSE) {
+            throw Refusal(kPortTaken, "port " + std::to_string(port) + " is taken already");
+        }
+        fail("cannot listen on port " + std::to_string(port) + ": " + std::strerror(error));
+    }
+    getsockname(fd_, reinterpret_cast<sockaddr *>(&address), &length);
+    port_ = ntohs(six ? reinterpret_cast<const sockaddr_in6 *>(&address)->sin6_port
+                      : reinterpret_cast<const sockaddr_in *>(&address)->sin_port);
+    make_non_blocking(fd_);
+}
+
+Listener::~Listener() {
+    close_quietly(fd_);
+}
+
+Channel Listener::accept(Milliseconds wait, Milliseconds io_timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        const int fd = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd >= 0) {
+            return Channel(fd, io_timeout);
+        }
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED) {
+            fail(std::string("cannot accept a connection: ") + std::strerror(errno));
+        }
+        const auto left =
+            std::chrono::duration_cast<Milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || !wait_for(fd_, POLLIN, left)) {
+            fail("no sender came to port " + std::to_string(port_) + " within " +
+                 seconds_text(wait));
+        }
+    }
+}
+
+Channel connect_to(const std::string &host, int port, Milliseconds timeout) {
+    if (port < 1 || port > 65535) {
+        throw Refusal(kUsage, "the port must be a number from 1 to 65535");
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    const int looked = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+    if (looked != 0) {
+        fail("cannot find host '" + host + "': " + gai_strerror(looked));
+    }
+    std::string why = "no address";
+    for (const addrinfo *at = found; at != nullptr; at = at->ai_next) {
+        const int fd = socket(at->ai_family, at->ai_socktype | SOCK_CLOEXEC, at->ai_protocol);
+        if (fd < 0) {
+            why = std::strerror(errno);
+            continue;
+        }
+        Channel channel(fd, timeout);
+        int error = 0;
+        if (connect(fd, at->ai_addr, at->ai_addrlen) != 0) {
+            error = errno;
+            if (error == EINPROGRESS) {
+                error = ETIMEDOUT;
+                if (wait_for(fd, POLLOUT, timeout)) {
+                    socklen_t length = sizeof error;
+                    getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+                }
+            }
+        }
+        if (error == 0) {
+            freeaddrinfo(found);
+            const int on = 1;
+            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            return channel;
+        }
+        why = error == ETIMEDOUT ? "no answer for " + seconds_text(timeout) : std::strerror(error);
+    }
+    freeaddrinfo(found);
+    fail("cannot connect to " + host + " port " + std::to_string(port) + ": " + why);
+}
+
+}  // namespace zor

@@ -1,0 +1,298 @@
+// Live migration between two state directories of this host (two machines to the runtime)
+// over 127.0.0.1, checked through the program that moves: a container whose main process
+// counts in a shell variable and writes the count into its root filesystem. Only memory
+// carries the count across; a fresh process would start again at 1. Every fault must leave
+// the container exactly once, running (or, frozen by the fault, brought back by resume), and
+// nothing of the migration behind on either side.
+#include "loopback_support.hpp"
+#include "real_runtime_fixture.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <thread>
+
+namespace {
+
+namespace fs = std::filesystem;
+using real_runtime::first_line;
+using real_runtime::Ran;
+using transfer_test::free_port;
+using transfer_test::listening;
+using transfer_test::MuteListener;
+
+constexpr char kCounter[] =
+    "command=trap 'exit 0' TERM; i=0; while true; do i=$((i+1)); echo $i >/count.new; mv "
+    "/count.new /count; sleep 0.05; done\n";
+
+template <typename Condition>
+bool wait_until(Condition condition, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// A tool run in the background, its standard error kept in a file.
+class Background {
+public:
+    Background(const std::string &command, const std::string &err) : err_(err) {
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(fd, STDERR_FILENO);
+            const int null = open("/dev/null", O_RDWR);
+            dup2(null, STDIN_FILENO);
+            dup2(null, STDOUT_FILENO);
+            execl("/bin/sh", "sh", "-c", ("exec " + command).c_str(), nullptr);
+            _exit(127);
+        }
+    }
+    ~Background() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            finish();
+        }
+    }
+    pid_t pid() const { return pid_; }
+    // The exit status (-signal when killed).
+    int finish() {
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFSIGNALED(status) ? -WTERMSIG(status) : WEXITSTATUS(status);
+    }
+    std::string err() const { return first_line(err_); }
+
+private:
+    pid_t pid_ = -1;
+    std::string err_;
+};
+
+class RuntimeMigration : public real_runtime::RealRuntimeTest {
+protected:
+    void SetUp() override {
+        RealRuntimeTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) {
+            return;
+        }
+        require_criu();
+        if (IsSkipped() || HasFatalFailure()) {
+            return;
+        }
+        char pattern[] = "/tmp/zor-runtime-receiver-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        receiver_ = pattern;
+    }
+
+    void TearDown() override {
+        if (!receiver_.empty()) {
+            real_runtime::clear(receiver_);
+            EXPECT_EQ(real_runtime::leftovers(receiver_), std::vector<std::string>{});
+        }
+        RealRuntimeTest::TearDown();
+    }
+
+    Ran there(const std::string &words) const {
+        return real_runtime::shell("ZOR_RUNTIME_STATE=" + receiver_ + " zor-sys " + words);
+    }
+
+    // zor-target for name on a free port, in state (the receiver's by default), once it
+    // listens.
+    std::unique_ptr<Background> target(const std::string &name, int &port,
+                                       const std::string &state = "") {
+        port = free_port();
+        auto started = std::make_unique<Background>(
+            "env ZOR_RUNTIME_STATE=" + (state.empty() ? receiver_ : state) + " zor-target -n " +
+                name + " -p " + std::to_string(port),
+            state_ + "/target.err");
+        EXPECT_TRUE(wait_until([&] { return listening(port); }, std::chrono::seconds(10)));
+        return started;
+    }
+
+    std::unique_ptr<Background> migrate(const std::string &name, int port,
+                                        const std::string &prefix = "") {
+        return std::make_unique<Background>(
+            prefix + "zor-sys migrate -n " + name + " -d 127.0.0.1 -p " + std::to_string(port),
+            state_ + "/migrate.err");
+    }
+
+    long count_at(const std::string &rootfs) {
+        return std::atol(first_line(rootfs + "/count").c_str());
+    }
+
+    std::string rootfs_of(const Ran &info) const {
+        const std::size_t at = info.out.find("\nROOTFS ");
+        return at == std::string::npos
+                   ? std::string("/nonexistent")
+                   : info.out.substr(at + 8, info.out.find('\n', at + 1) - at - 8);
+    }
+
+    // Waits (at most 10 s) until the count in rootfs is above value; returns it.
+    long wait_above(const std::string &rootfs, long value) {
+        long now = 0;
+        wait_until([&] { return (now = count_at(rootfs)) > value; }, std::chrono::seconds(10));
+        EXPECT_GT(now, value) << rootfs << " does not count";
+        return now;
+    }
+
+    // The container is here alone, running and counting on from at least last, with nothing
+    // of a migration left on either side.
+    void expect_here_once(const std::string &name, long last) {
+        EXPECT_EQ(sys("status -n " + name).exit_status, 1);
+        EXPECT_EQ(there("search -n " + name).exit_status, 102);
+        const std::string rootfs = rootfs_of(sys("info -n " + name));
+        EXPECT_GE(wait_above(rootfs, last), last);
+        EXPECT_FALSE(fs::exists(fs::path(rootfs).parent_path() / "outgoing"));
+        EXPECT_FALSE(fs::exists(receiver_ + "/incoming"));
+        EXPECT_EQ(real_runtime::leftovers(receiver_), std::vector<std::string>{});
+    }
+
+    std::string receiver_;
+};
+
+TEST_F(RuntimeMigration, TheCountGoesOnAtTheReceiver) {
+    ASSERT_EQ(sys("create -n mover -f " + configuration("mover", kCounter)).exit_status, 0);
+    ASSERT_EQ(sys("limit --mem 96 -n mover").exit_status, 0);
+    ASSERT_EQ(sys("start -n mover").exit_status, 0);
+    const pid_t old_main = main_of("mover");
+    const long before = wait_above(rootfs_of(sys("info -n mover")), 20);
+    int port = 0;
+    auto receiving = target("mover", port);
+    const Ran moved = sys("migrate -n mover -d 127.0.0.1 -p " + std::to_string(port));
+    ASSERT_EQ(moved.exit_status, 0) << moved.err << receiving->err();
+    EXPECT_EQ(receiving->finish(), 0) << receiving->err();
+    // Gone here, with its processes; running there, from the count it had.
+    EXPECT_EQ(sys("search -n mover").exit_status, 102);
+    EXPECT_TRUE(wait_until([&] { return kill(old_main, 0) != 0; }, std::chrono::seconds(5)));
+    const Ran info = there("info -n mover");
+    ASSERT_EQ(info.exit_status, 0);
+    EXPECT_EQ(std::atoll(first_line(real_runtime::container_file(receiver_, true, "mover", "memory",
+                                                                 "memory.limit_in_bytes"))
+                             .c_str()),
+              96LL << 20);
+    // CRIU's network lock is gone from the restored container.
+    const Ran locked = there("getpid -n mover");
+    EXPECT_NE(
+        real_runtime::shell("nsenter --net=/proc/" + locked.out.substr(0, locked.out.find('\n')) +
+                            "/ns/net iptables -w -S CRIU")
+            .exit_status,
+        0);
+    const std::string rootfs = rootfs_of(info);
+    const long arrived = count_at(rootfs);
+    EXPECT_GE(arrived, before);
+    wait_above(rootfs, arrived + 5);
+    EXPECT_FALSE(fs::exists(receiver_ + "/incoming"));
+}
+
+TEST_F(RuntimeMigration, FaultsLeaveTheContainerOnceAndRunning) {
+    ASSERT_EQ(sys("create -n stays -f " + configuration("stays", kCounter)).exit_status, 0);
+    ASSERT_EQ(sys("start -n stays").exit_status, 0);
+    const std::string rootfs = rootfs_of(sys("info -n stays"));
+    const std::string picture = fs::path(rootfs).parent_path().string() + "/outgoing/record.json";
+    const struct {
+        const char *name;
+        // Runs the fault; returns what the failed migrate said.
+        std::function<std::string()> fault;
+        const char *said;
+    } cases[] = {
+        {"nothing listens",
+         [&] { return sys("migrate -n stays -d 127.0.0.1 -p " + std::to_string(free_port())).err; },
+         "refused"},
+        {"a listener that never answers",
+         [&] {
+             const MuteListener mute;
+             return real_runtime::shell(
+                        "ZOR_MIGRATION_TIMEOUT=1 zor-sys migrate -n stays -d "
+                        "127.0.0.1 -p " +
+                        std::to_string(mute.port()))
+                 .err;
+         },
+         "no answer"},
+        {"a corrupted frame",
+         [&] {
+             int port = 0;
+             auto receiving = target("stays", port);
+             const transfer_test::ByteProxy proxy(port, 100000);
+             const Ran ran =
+                 sys("migrate -n stays -d 127.0.0.1 -p " + std::to_string(proxy.port()));
+             EXPECT_EQ(receiving->finish(), 106) << receiving->err();
+             return std::to_string(ran.exit_status) + " " + ran.err;
+         },
+         "106 zor-sys: the receiver failed: damaged transfer: a frame's checksum does not match"},
+        {"the receiver killed mid-transfer",
+         [&] {
+             int port = 0;
+             auto receiving = target("stays", port);
+             auto sending = migrate("stays", port);
+             EXPECT_TRUE(wait_until(
+                 [&] {
+                     return fs::exists(receiver_ + "/incoming/stays." +
+                                       std::to_string(receiving->pid()) + "/picture");
+                 },
+                 std::chrono::seconds(10)));
+             kill(receiving->pid(), SIGKILL);
+             EXPECT_EQ(receiving->finish(), -SIGKILL);
+             EXPECT_EQ(sending->finish(), 106);
+             // The next receiver clears what the killed one left, and takes the container in;
+             // it comes back here the same way.
+             auto again = target("stays", port);
+             EXPECT_EQ(sys("migrate -n stays -d 127.0.0.1 -p " + std::to_string(port)).exit_status,
+                       0);
+             EXPECT_EQ(again->finish(), 0) << again->err();
+             auto back = target("stays", port, state_);
+             EXPECT_EQ(
+                 there("migrate -n stays -d 127.0.0.1 -p " + std::to_string(port)).exit_status, 0);
+             EXPECT_EQ(back->finish(), 0) << back->err();
+             return sending->err();
+         },
+         "zor-sys: "},
+        {"the sender killed after its dump",
+         [&] {
+             int port = 0;
+             auto receiving = target("stays", port);
+             auto sending = migrate("stays", port);
+             EXPECT_TRUE(wait_until([&] { return fs::exists(picture); }, std::chrono::seconds(10)));
+             kill(sending->pid(), SIGKILL);
+             EXPECT_EQ(sending->finish(), -SIGKILL);
+             EXPECT_EQ(receiving->finish(), 106) << receiving->err();
+             // Frozen at the dump, and brought back by resume.
+             EXPECT_EQ(sys("status -n stays").exit_status, 2);
+             EXPECT_EQ(sys("resume -n stays").exit_status, 0);
+             return receiving->err();
+         },
+         "zor-target: "},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const long last = wait_above(rootfs, count_at(rootfs));
+        const std::string said = c.fault();
+        EXPECT_NE(said.find(c.said), std::string::npos) << said;
+        expect_here_once("stays", last);
+    }
+}
+
+TEST_F(RuntimeMigration, AReceiverRefusesATakenPortAtOnce) {
+    const MuteListener taken;
+    const Ran ran = real_runtime::shell("ZOR_RUNTIME_STATE=" + receiver_ +
+                                        " zor-target -n web -p " + std::to_string(taken.port()));
+    EXPECT_EQ(ran.exit_status, 109) << ran.err;
+    EXPECT_NE(ran.err.find("taken"), std::string::npos);
+    EXPECT_FALSE(fs::exists(receiver_ + "/incoming"));
+}
+
+}  // namespace
