@@ -89,14 +89,14 @@ static int table_listens(const char *table, int32_t port) {
     int found = 0;
     /* "  sl  local_address rem_address   st ...": address as hex ip:port, state 0A = LISTEN. */
     while (!found && fgets(line, sizeof line, file) != NULL) {
-        char local[128];
-        char remote[128];
-        unsigned state = 0;
-        if (sscanf(line, " %*[0-9]: %127s %127s %x", local, remote, &state) != 3) {
-            continue;
-        }
-        const char *colon = strrchr(local, ':');
-        found = colon != NULL && state == 0x0A && strtol(colon + 1, NULL, 16) == port;
+        char *next = NULL;
+        (void)strtok_r(line, " ", &next); /* the slot */
+        const char *local = strtok_r(NULL, " ", &next);
+        (void)strtok_r(NULL, " ", &next); /* the remote address */
+        const char *state = strtok_r(NULL, " ", &next);
+        const char *colon = local != NULL ? strrchr(local, ':') : NULL;
+        found = colon != NULL && state != NULL && strcmp(state, "0A") == 0 &&
+                strtol(colon + 1, NULL, 16) == port;
     }
     fclose(file);
     return found;
