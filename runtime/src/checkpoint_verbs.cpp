@@ -6,6 +6,8 @@
 #include "refusal.hpp"
 #include "verbs.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <ctime>
 #include <fstream>
@@ -82,6 +84,12 @@ void restart(Command &command) {
 }  // namespace
 
 void checkpoint_verb(Command &command) {
+    // The tools run these without sudo: say at once what is missing rather than look for CRIU.
+    if (geteuid() != 0) {
+        throw Refusal(kNeedsCheckpointer, command.words[0] +
+                                              " needs root: CRIU dumps and restores processes "
+                                              "only as root");
+    }
     if (command.words[0] == "checkpoint") {
         checkpoint(command);
     } else {

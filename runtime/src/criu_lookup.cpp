@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -34,36 +35,29 @@ std::string check_key(const std::string &path) {
            "." + std::to_string(info.st_mtim.tv_nsec) + "\t" + kernel.release;
 }
 
-// The kept outcome of the check of key: 1 passed, 0 failed, -1 not checked yet.
-int kept_outcome(const std::string &file, const std::string &key) {
+// True when a check of key has passed before. Only passes are kept: a check that failed may
+// pass where the devices it looks for are present (a mount namespace with a /dev of its own
+// may lack /dev/pts or /dev/net/tun), so it runs again next time.
+bool passed_before(const std::string &file, const std::string &key) {
     std::ifstream in(file);
     std::string line;
-    int outcome = -1;
     while (std::getline(in, line)) {
-        const std::size_t tab = line.find('\t');
-        if (tab != std::string::npos && line.substr(tab + 1) == key) {
-            outcome = line.compare(0, tab, "pass") == 0 ? 1 : 0;
+        if (line == key) {
+            return true;
         }
     }
-    return outcome;
+    return false;
 }
 
-// Adds an outcome to the file through a new copy renamed over it, so that a reader never
+// Adds a passed check to the file through a new copy renamed over it, so that a reader never
 // meets half a line; the callers hold the state directory's lock.
-void keep_outcome(const std::string &file, const std::string &key, bool passed) {
+void keep_pass(const std::string &file, const std::string &key) {
     std::ifstream in(file);
-    std::string kept;
-    std::string line;
-    while (std::getline(in, line)) {
-        const std::size_t tab = line.find('\t');
-        if (tab != std::string::npos && line.substr(tab + 1) != key) {
-            kept += line + "\n";
-        }
-    }
-    kept += std::string(passed ? "pass" : "fail") + "\t" + key + "\n";
+    std::stringstream kept;
+    kept << in.rdbuf();
     const std::string temporary = file + ".new";
     std::ofstream out(temporary);
-    out << kept;
+    out << kept.str() << key << "\n";
     out.close();
     if (!out || std::rename(temporary.c_str(), file.c_str()) != 0) {
         std::remove(temporary.c_str());
@@ -78,21 +72,21 @@ bool works(const std::string &state_directory, const std::string &path, std::str
         return false;
     }
     const std::string file = state_directory + "/" + kCheckFile;
-    int outcome = kept_outcome(file, key);
-    if (outcome < 0) {
-        const ProgramResult result = run_program({path, "check"});
-        clear_criu_traces();
-        if (result.status < 0 || result.status >= 126) {
-            why = path + " cannot run";
-            return false;
-        }
-        outcome = result.status == 0 ? 1 : 0;
-        keep_outcome(file, key, outcome == 1);
+    if (passed_before(file, key)) {
+        return true;
     }
-    if (outcome == 0) {
+    const ProgramResult result = run_program({path, "check"});
+    clear_criu_traces();
+    if (result.status < 0 || result.status >= 126) {
+        why = path + " cannot run";
+        return false;
+    }
+    if (result.status != 0) {
         why = path + " fails criu check";
+        return false;
     }
-    return outcome == 1;
+    keep_pass(file, key);
+    return true;
 }
 
 }  // namespace

@@ -13,9 +13,9 @@ constexpr char kCriuVariable[] = "ZOR_RUNTIME_CRIU";
 
 // The absolute path of a working CRIU: the one ZOR_RUNTIME_CRIU names, else criu on PATH,
 // else /usr/sbin/criu, else the one built into the build tree (ZOR_RUNTIME_BUILT_CRIU,
-// empty in installed builds); the first that passes `criu check`. The outcome of a check is
-// kept in state_directory, keyed by the binary's path, size and time of change and the
-// kernel's release, so that the check (some 100 ms) runs once per binary and kernel.
+// empty in installed builds); the first that passes `criu check`. A passed check is kept in
+// state_directory, keyed by the binary's path, size and time of change and the kernel's
+// release, so that the check (some 100 ms) runs once per binary and kernel.
 // Refuses with kNeedsCheckpointer, in one line naming each candidate and why it failed, when
 // none works or when not run as root (CRIU needs root).
 std::string find_criu(const std::string &state_directory);

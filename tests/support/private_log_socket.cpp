@@ -50,8 +50,7 @@ std::string make_private_dev() {
     if (mount("tmpfs", staging, "tmpfs", 0, "mode=755") != 0) {
         result = failure("mount tmpfs");
     } else {
-        (void)mkdir((std::string(staging) + "/net").c_str(), 0755);
-        for (const char *node : {"null", "zero", "full", "random", "urandom", "tty", "net/tun"}) {
+        for (const char *node : {"null", "zero", "full", "random", "urandom", "tty"}) {
             const std::string source = std::string("/dev/") + node;
             const std::string target = std::string(staging) + "/" + node;
             struct stat info {};
@@ -66,17 +65,7 @@ std::string make_private_dev() {
                 break;
             }
         }
-        // The pseudo-terminals' folder, which /dev/ptmx leads into: CRIU (the runtime's
-        // checkpoints) checks the kernel through it and tun.
-        const std::string pts = std::string(staging) + "/pts";
-        struct stat folder {};
-        if (result.empty() && stat("/dev/pts", &folder) == 0 && S_ISDIR(folder.st_mode) &&
-            mkdir(pts.c_str(), 0755) == 0 &&
-            mount("/dev/pts", pts.c_str(), nullptr, MS_BIND, nullptr) != 0) {
-            result = failure("bind /dev/pts");
-        }
-        const char *const links[][2] = {{"ptmx", "pts/ptmx"},
-                                        {"fd", "/proc/self/fd"},
+        const char *const links[][2] = {{"fd", "/proc/self/fd"},
                                         {"stdin", "/proc/self/fd/0"},
                                         {"stdout", "/proc/self/fd/1"},
                                         {"stderr", "/proc/self/fd/2"}};
@@ -84,6 +73,27 @@ std::string make_private_dev() {
             (void)symlink(link[1], (std::string(staging) + "/" + link[0]).c_str());
         }
         (void)mkdir((std::string(staging) + "/shm").c_str(), 01777);
+        // CRIU (which the runtime's checkpoints run from here) checks for pseudo-terminals and
+        // the tun device, and refuses to work without them.
+        if (result.empty() && access("/dev/pts/ptmx", F_OK) == 0) {
+            const std::string pts = std::string(staging) + "/pts";
+            (void)mkdir(pts.c_str(), 0755);
+            (void)symlink("pts/ptmx", (std::string(staging) + "/ptmx").c_str());
+            if (mount("/dev/pts", pts.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) {
+                result = failure("bind /dev/pts");
+            }
+        }
+        if (result.empty() && access("/dev/net/tun", F_OK) == 0) {
+            const std::string net = std::string(staging) + "/net";
+            (void)mkdir(net.c_str(), 0755);
+            if (FILE *placeholder = std::fopen((net + "/tun").c_str(), "w");
+                placeholder != nullptr) {
+                std::fclose(placeholder);
+            }
+            if (mount("/dev/net/tun", (net + "/tun").c_str(), nullptr, MS_BIND, nullptr) != 0) {
+                result = failure("bind /dev/net/tun");
+            }
+        }
         if (result.empty() && mount(staging, "/dev", nullptr, MS_BIND | MS_REC, nullptr) != 0) {
             result = failure("bind private /dev");
         }
