@@ -62,7 +62,7 @@ std::string digest_of(EVP_MD_CTX *context) {
         EVP_DigestFinal_ex(copy.get(), value.data(), &size) != 1 || size != kDigestSize) {
         throw Refusal(kMigrationFailure, "cannot finish a SHA-256 digest");
     }
-    return std::string(reinterpret_cast<const char *>(value.data()), size);
+    return {reinterpret_cast<const char *>(value.data()), size};
 }
 
 std::string header_bytes() {
@@ -107,7 +107,7 @@ FrameReader::FrameReader(Channel &channel) : channel_(channel), digest_(new_dige
 void FrameReader::header() {
     const std::string expected = header_bytes();
     std::string got(expected.size(), '\0');
-    channel_.read_exact(&got[0], got.size());
+    channel_.read_exact(got.data(), got.size());
     if (got.compare(0, sizeof kMagic, expected, 0, sizeof kMagic) != 0) {
         throw Refusal(kMigrationFailure, "the peer does not speak the migration protocol");
     }
@@ -121,7 +121,7 @@ void FrameReader::header() {
 
 Frame FrameReader::next() {
     std::string bytes(5, '\0');
-    channel_.read_exact(&bytes[0], 5);
+    channel_.read_exact(bytes.data(), 5);
     const std::uint64_t length = get_be(bytes.data() + 1, 4);
     // Checked before the payload is read, so that a damaged length cannot make the reader
     // wait for, or allocate, gigabytes.

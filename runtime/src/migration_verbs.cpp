@@ -47,6 +47,7 @@ constexpr char kOutgoing[] = "/outgoing";
 constexpr char kIncoming[] = "/incoming";
 
 Milliseconds seconds_from(const char *variable, int fallback) {
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
     const char *text = std::getenv(variable);
     if (text == nullptr || *text == '\0') {
         return Milliseconds(fallback * 1000LL);
@@ -117,6 +118,10 @@ void migrate(Command &command) {
         resume_after_dump(command, true, container);
         throw Refusal(kMigrationFailure,
                       refusal.what() + std::string("; the container runs here as before"));
+    } catch (...) {
+        remove_tree(picture);
+        resume_after_dump(command, true, container);
+        throw;
     }
     remove_sent_container(command, container);
 }
@@ -132,7 +137,7 @@ void remove_abandoned_pictures(const std::string &incoming) {
         const std::string name = entry.path().filename().string();
         const std::string pid = name.substr(name.rfind('.') + 1);
         if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos ||
-            !process_lives(static_cast<pid_t>(std::atol(pid.c_str())))) {
+            !process_lives(static_cast<pid_t>(std::strtol(pid.c_str(), nullptr, 10)))) {
             remove_tree(entry.path().string());
         }
     }
@@ -169,6 +174,14 @@ void adopt_and_restore(Command &command, const Container &record, const std::str
     const bool taken = state.system.containers.count(record.name) != 0;
     try {
         Container &container = adopt_container(command, true, record);
+        // The picture holds an overlay's upper folder or a whole tree, as the sender's root
+        // filesystem was; the two cannot stand in for each other.
+        if (container.overlay != record.overlay) {
+            const auto kind = [](bool overlay) { return overlay ? "an overlay" : "a copy"; };
+            throw Refusal(kMigrationFailure, std::string("the root filesystem is ") +
+                                                 kind(record.overlay) + " there but would be " +
+                                                 kind(container.overlay) + " here");
+        }
         restore_picture(command, true, container, picture);
     } catch (...) {
         if (!taken && state.system.containers.count(record.name) != 0) {
@@ -265,6 +278,11 @@ int receive_migration(Command &command) {
         const StateLock lock(command.directory, StateLock::Kind::kShared, kLockSeconds);
     }
     command.criu();
+    // Said at once rather than to the sender that comes: the state file is replaced whole, so
+    // a look without the lock reads one version of it.
+    if (load_state(command.directory).system.containers.count(name) != 0) {
+        throw Refusal(kExists, "container '" + name + "' exists here already");
+    }
     Listener listener(port);
     const std::string incoming = command.directory + kIncoming;
     remove_abandoned_pictures(incoming);

@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <system_error>
 #include <utility>
 
 namespace zor {
@@ -35,7 +36,8 @@ std::string seconds_text(Milliseconds timeout) {
 void make_non_blocking(int fd) {
     const int flags = fcntl(fd, F_GETFL);
     if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
-        fail(std::string("cannot make a socket non-blocking: ") + std::strerror(errno));
+        fail(std::string("cannot make a socket non-blocking: ") +
+             std::generic_category().message(errno));
     }
 }
 
@@ -51,7 +53,7 @@ bool wait_for(int fd, short events, Milliseconds timeout) {
             return false;
         }
         if (errno != EINTR) {
-            fail(std::string("cannot wait on a socket: ") + std::strerror(errno));
+            fail(std::string("cannot wait on a socket: ") + std::generic_category().message(errno));
         }
     }
 }
@@ -98,7 +100,7 @@ void Channel::write_all(const void *data, std::size_t size) {
                 fail("the peer took nothing for " + seconds_text(timeout_));
             }
         } else if (sent < 0 && errno != EINTR) {
-            fail(std::string("the connection broke: ") + std::strerror(errno));
+            fail(std::string("the connection broke: ") + std::generic_category().message(errno));
         }
     }
 }
@@ -114,7 +116,7 @@ std::size_t Channel::read_some(void *data, std::size_t size) {
                 fail("no answer from the peer for " + seconds_text(timeout_));
             }
         } else if (errno != EINTR) {
-            fail(std::string("the connection broke: ") + std::strerror(errno));
+            fail(std::string("the connection broke: ") + std::generic_category().message(errno));
         }
     }
 }
@@ -142,7 +144,7 @@ Listener::Listener(int port, bool any_port) {
         fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     }
     if (fd_ < 0) {
-        fail(std::string("cannot make a socket: ") + std::strerror(errno));
+        fail(std::string("cannot make a socket: ") + std::generic_category().message(errno));
     }
     const int on = 1;
     const int off = 0;
@@ -175,7 +177,8 @@ Listener::Listener(int port, bool any_port) {
         if (error == EADDRINUSE) {
             throw Refusal(kPortTaken, "port " + std::to_string(port) + " is taken already");
         }
-        fail("cannot listen on port " + std::to_string(port) + ": " + std::strerror(error));
+        fail("cannot listen on port " + std::to_string(port) + ": " +
+             std::generic_category().message(error));
     }
     getsockname(fd_, reinterpret_cast<sockaddr *>(&address), &length);
     port_ = ntohs(six ? reinterpret_cast<const sockaddr_in6 *>(&address)->sin6_port
@@ -187,15 +190,16 @@ Listener::~Listener() {
     close_quietly(fd_);
 }
 
-Channel Listener::accept(Milliseconds wait, Milliseconds io_timeout) {
+Channel Listener::accept(Milliseconds wait, Milliseconds io_timeout) const {
     const auto deadline = std::chrono::steady_clock::now() + wait;
     for (;;) {
         const int fd = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd >= 0) {
-            return Channel(fd, io_timeout);
+            return {fd, io_timeout};
         }
         if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED) {
-            fail(std::string("cannot accept a connection: ") + std::strerror(errno));
+            fail(std::string("cannot accept a connection: ") +
+                 std::generic_category().message(errno));
         }
         const auto left =
             std::chrono::duration_cast<Milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -216,13 +220,14 @@ Channel connect_to(const std::string &host, int port, Milliseconds timeout) {
     addrinfo *found = nullptr;
     const int looked = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
     if (looked != 0) {
+        // NOLINTNEXTLINE(concurrency-mt-unsafe): gai_strerror returns static texts here
         fail("cannot find host '" + host + "': " + gai_strerror(looked));
     }
     std::string why = "no address";
     for (const addrinfo *at = found; at != nullptr; at = at->ai_next) {
         const int fd = socket(at->ai_family, at->ai_socktype | SOCK_CLOEXEC, at->ai_protocol);
         if (fd < 0) {
-            why = std::strerror(errno);
+            why = std::generic_category().message(errno);
             continue;
         }
         Channel channel(fd, timeout);
@@ -243,7 +248,8 @@ Channel connect_to(const std::string &host, int port, Milliseconds timeout) {
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
             return channel;
         }
-        why = error == ETIMEDOUT ? "no answer for " + seconds_text(timeout) : std::strerror(error);
+        why = error == ETIMEDOUT ? "no answer for " + seconds_text(timeout)
+                                 : std::generic_category().message(error);
     }
     freeaddrinfo(found);
     fail("cannot connect to " + host + " port " + std::to_string(port) + ": " + why);

@@ -52,7 +52,7 @@ public:
     Listener &operator=(const Listener &) = delete;
 
     // Waits at most wait for one peer; its Channel then has io_timeout.
-    Channel accept(Milliseconds wait, Milliseconds io_timeout);
+    Channel accept(Milliseconds wait, Milliseconds io_timeout) const;
     // The port it listens on.
     int port() const { return port_; }
 

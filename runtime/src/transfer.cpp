@@ -11,7 +11,6 @@
 
 #include "refusal.hpp"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -20,9 +19,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <set>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -42,7 +42,8 @@ constexpr const char *kKeptAttributes[] = {"trusted.overlay.opaque", "trusted.ov
 }
 
 [[noreturn]] void fail_on(const std::string &path, const char *what) {
-    fail(std::string("cannot ") + what + " " + path + ": " + std::strerror(errno));
+    fail(std::string("cannot ") + what + " " + path + ": " +
+         std::generic_category().message(errno));
 }
 
 class Descriptor {
@@ -61,9 +62,17 @@ private:
     int fd_;
 };
 
+// directory/name, made in place.
+std::string inside(const std::string &directory, const std::string &name) {
+    std::string path = directory;
+    path += '/';
+    path += name;
+    return path;
+}
+
 std::string attribute(const std::string &path, const char *name) {
     std::string value(256, '\0');
-    const ssize_t size = lgetxattr(path.c_str(), name, &value[0], value.size());
+    const ssize_t size = lgetxattr(path.c_str(), name, value.data(), value.size());
     return size > 0 ? value.substr(0, static_cast<std::size_t>(size)) : std::string();
 }
 
@@ -75,7 +84,7 @@ void send_file(FrameWriter &writer, const std::string &path, const struct stat &
     std::string chunk(kChunk, '\0');
     std::uint64_t sent = 0;
     for (;;) {
-        const ssize_t got = read(file.get(), &chunk[0], chunk.size());
+        const ssize_t got = read(file.get(), chunk.data(), chunk.size());
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -98,21 +107,20 @@ void send_file(FrameWriter &writer, const std::string &path, const struct stat &
 
 void send_entries(FrameWriter &writer, const std::string &folder, const std::string &relative) {
     const std::string directory = relative.empty() ? folder : folder + "/" + relative;
-    const std::unique_ptr<DIR, int (*)(DIR *)> listing(opendir(directory.c_str()), closedir);
-    if (!listing) {
-        fail_on(directory, "list");
-    }
+    std::error_code error;
+    std::filesystem::directory_iterator listing(directory, error);
     std::vector<std::string> names;
-    while (const dirent *entry = readdir(listing.get())) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") {
-            names.push_back(name);
-        }
+    for (const std::filesystem::directory_iterator end; !error && listing != end;
+         listing.increment(error)) {
+        names.push_back(listing->path().filename().string());
+    }
+    if (error) {
+        fail("cannot list " + directory + ": " + error.message());
     }
     std::sort(names.begin(), names.end());
     for (const std::string &name : names) {
-        const std::string path = relative.empty() ? name : relative + "/" + name;
-        const std::string full = folder + "/" + path;
+        const std::string path = relative.empty() ? name : inside(relative, name);
+        const std::string full = inside(folder, path);
         struct stat status {};
         if (lstat(full.c_str(), &status) != 0) {
             fail_on(full, "look at");
@@ -146,7 +154,7 @@ void send_entries(FrameWriter &writer, const std::string &folder, const std::str
             send_file(writer, full, status);
         } else if (S_ISLNK(status.st_mode)) {
             std::string target(static_cast<std::size_t>(status.st_size) + 1, '\0');
-            const ssize_t size = readlink(full.c_str(), &target[0], target.size());
+            const ssize_t size = readlink(full.c_str(), target.data(), target.size());
             if (size < 0 || static_cast<std::size_t>(size) >= target.size()) {
                 fail_on(full, "read the link");
             }
@@ -331,7 +339,7 @@ void Receiver::report_failure(const std::string &why) {
     channel_.set_timeout(std::min(channel_.timeout(), Milliseconds(5000)));
     std::string sink(kChunk, '\0');
     try {
-        while (channel_.read_some(&sink[0], sink.size()) > 0) {
+        while (channel_.read_some(sink.data(), sink.size()) > 0) {
         }
     } catch (const Refusal &) {
         // The sender hung up, or stayed silent: either way the answer is out.
@@ -359,7 +367,7 @@ void Receiver::receive_folder(const std::string &folder) {
             made.count(parent_of(path)) == 0) {
             fail("damaged transfer: entry '" + path + "' out of place");
         }
-        const std::string full = folder + "/" + path;
+        const std::string full = inside(folder, path);
         if (frame.type == FrameType::kDirectory) {
             const std::uint64_t mode = fields.number();
             const std::uint64_t uid = fields.number();

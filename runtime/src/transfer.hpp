@@ -22,7 +22,7 @@
 namespace zor {
 
 // The largest piece of a file in one data frame.
-constexpr std::size_t kChunk = 256 * 1024;
+constexpr std::size_t kChunk = std::size_t{256} * 1024;
 
 // What the sender offers before the folder.
 struct Offer {

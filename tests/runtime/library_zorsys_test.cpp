@@ -151,7 +151,7 @@ TEST_F(RuntimeSystemLibrary, CheckpointsThroughTheTools) {
 
 // Migration through the tools to a zor-target of another state directory (another machine
 // to the runtime). A destination where nothing listens fails and leaves the container
-// running; a receiver's port that is taken is refused with its own status.
+// running; a receiver refuses at once a name it has already (103) and a port that is taken (109).
 TEST_F(RuntimeSystemLibrary, MigrationThroughTheTools) {
     require_criu();
     if (IsSkipped() || HasFatalFailure()) {
@@ -166,7 +166,8 @@ TEST_F(RuntimeSystemLibrary, MigrationThroughTheTools) {
     EXPECT_EQ(zor_sys_migration_start(handle, "127.0.0.1", transfer_test::free_port()), -106);
     EXPECT_EQ(zor_sys_get_status(handle), 1);
     const transfer_test::MuteListener taken;
-    EXPECT_EQ(zor_sys_immigration_start("web", taken.port()), -109);
+    EXPECT_EQ(zor_sys_immigration_start("web", transfer_test::free_port()), -103);
+    EXPECT_EQ(zor_sys_immigration_start("elsewhere", taken.port()), -109);
     const std::string receiver = state_ + "-receiver";
     const int port = transfer_test::free_port();
     ASSERT_EQ(

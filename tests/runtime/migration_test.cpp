@@ -223,6 +223,15 @@ TEST_F(RuntimeMigration, FaultsLeaveTheContainerOnceAndRunning) {
                  .err;
          },
          "no answer"},
+        {"a receiver that waits for another container",
+         [&] {
+             int port = 0;
+             auto receiving = target("other", port);
+             const Ran ran = sys("migrate -n stays -d 127.0.0.1 -p " + std::to_string(port));
+             EXPECT_EQ(receiving->finish(), 106) << receiving->err();
+             return ran.err;
+         },
+         "refused: this receiver waits for container 'other', not 'stays'"},
         {"a corrupted frame",
          [&] {
              int port = 0;
@@ -286,13 +295,25 @@ TEST_F(RuntimeMigration, FaultsLeaveTheContainerOnceAndRunning) {
     }
 }
 
-TEST_F(RuntimeMigration, AReceiverRefusesATakenPortAtOnce) {
+TEST_F(RuntimeMigration, AReceiverRefusesAtOnceWhatItCannotTake) {
     const MuteListener taken;
-    const Ran ran = real_runtime::shell("ZOR_RUNTIME_STATE=" + receiver_ +
-                                        " zor-target -n web -p " + std::to_string(taken.port()));
-    EXPECT_EQ(ran.exit_status, 109) << ran.err;
-    EXPECT_NE(ran.err.find("taken"), std::string::npos);
+    ASSERT_EQ(there("create -n here").exit_status, 0);
+    const struct {
+        std::string words;
+        int status;
+        const char *says;
+    } cases[] = {
+        {"-n web -p " + std::to_string(taken.port()), 109, "taken"},
+        {"-n here -p " + std::to_string(free_port()), 103, "exists"},
+    };
+    for (const auto &c : cases) {
+        const Ran ran =
+            real_runtime::shell("ZOR_RUNTIME_STATE=" + receiver_ + " zor-target " + c.words);
+        EXPECT_EQ(ran.exit_status, c.status) << ran.err;
+        EXPECT_NE(ran.err.find(c.says), std::string::npos) << ran.err;
+    }
     EXPECT_FALSE(fs::exists(receiver_ + "/incoming"));
+    ASSERT_EQ(there("destroy -n here").exit_status, 0);
 }
 
 }  // namespace

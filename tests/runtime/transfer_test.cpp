@@ -276,42 +276,14 @@ TEST_F(Transfer, EntriesStayInsideTheFolder) {
     }
 }
 
-TEST(TransferConnection, SilenceAndClosedPortsFailInsteadOfHanging) {
-    // A receiver whose sender says nothing.
+// A sender that says nothing. (A silent receiver, a closed port and a taken one are met by
+// the tools themselves in the migration tests.)
+TEST(TransferConnection, SilenceFailsInsteadOfHanging) {
     int pair[2];
     socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair);
-    const Milliseconds brief(200);
-    EXPECT_NE(receive(zor::Channel(pair[0], brief), "/nonexistent").find("no answer"),
+    EXPECT_NE(receive(zor::Channel(pair[0], Milliseconds(200)), "/nonexistent").find("no answer"),
               std::string::npos);
     close(pair[1]);
-    // A sender whose receiver listens but never answers its offer.
-    zor::Listener mute(0, true);
-    try {
-        zor::Sender sender(zor::connect_to("127.0.0.1", mute.port(), brief));
-        sender.offer({"web", "{}"});
-        ADD_FAILURE() << "a silent receiver accepted";
-    } catch (const zor::Refusal &refusal) {
-        EXPECT_NE(std::string(refusal.what()).find("no answer"), std::string::npos);
-    }
-    // Nobody at a port: refused by the kernel, not waited for.
-    int closed_port = 0;
-    {
-        const zor::Listener gone(0, true);
-        closed_port = gone.port();
-    }
-    try {
-        zor::connect_to("127.0.0.1", closed_port, Milliseconds(60000));
-        ADD_FAILURE() << "connected to a closed port";
-    } catch (const zor::Refusal &refusal) {
-        EXPECT_NE(std::string(refusal.what()).find("refused"), std::string::npos) << refusal.what();
-    }
-    // A port with a listener already.
-    try {
-        const zor::Listener second(mute.port());
-        ADD_FAILURE() << "listened twice on one port";
-    } catch (const zor::Refusal &refusal) {
-        EXPECT_EQ(refusal.status(), zor::kPortTaken);
-    }
 }
 
 }  // namespace
