@@ -46,7 +46,8 @@ static const char kConfiguration[] =
     "command=trap 'exit 0' TERM; i=0; while :; do i=$((i+1)); echo $i > /tmp/count; "
     "sleep 0.2 & wait $!; done\n";
 
-/* How far the container counts on after the checkpoint before it is restarted: two seconds. */
+/* The counts the demo waits for: a few before the checkpoint, ten more (two seconds) after it
+ * before the restart; and the bound of each wait. */
 enum { COUNT_FIRST = 5, COUNT_ON = 10, COUNT_WAIT_MS = 5000 };
 
 static const char *resource_name(int32_t type) {
