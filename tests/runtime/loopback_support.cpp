@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -73,8 +74,8 @@ MuteListener::~MuteListener() {
     close(fd_);
 }
 
-ByteProxy::ByteProxy(int target_port, long long flip_at)
-    : target_port_(target_port), flip_at_(flip_at) {
+ByteProxy::ByteProxy(int target_port, long long flip_at, long long hold_after)
+    : target_port_(target_port), flip_at_(flip_at), hold_after_(hold_after) {
     listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address = loopback(0);
     socklen_t length = sizeof address;
@@ -100,6 +101,11 @@ ByteProxy::~ByteProxy() {
             close(fd);
         }
     }
+}
+
+std::size_t ByteProxy::forwarded_size() {
+    const std::lock_guard<std::mutex> hold(mutex_);
+    return forwarded_size_;
 }
 
 std::string ByteProxy::forwarded() {
@@ -134,7 +140,8 @@ void ByteProxy::run() {
     long long offset = 0;
     std::array<char, 65536> buffer{};
     while (open[0] || open[1]) {
-        pollfd fds[3] = {{open[0] ? from[0] : -1, POLLIN, 0},
+        const bool held = hold_after_ >= 0 && offset >= hold_after_;
+        pollfd fds[3] = {{open[0] && !held ? from[0] : -1, POLLIN, 0},
                          {open[1] ? from[1] : -1, POLLIN, 0},
                          {stop_[0], POLLIN, 0}};
         if (poll(fds, 3, kIdleMilliseconds) <= 0 || fds[2].revents != 0) {
@@ -144,7 +151,17 @@ void ByteProxy::run() {
             if (!open[way] || fds[way].revents == 0) {
                 continue;
             }
-            const ssize_t got = read(from[way], buffer.data(), buffer.size());
+            std::size_t room = buffer.size();
+            if (way == 0 && hold_after_ >= 0) {
+                room = std::min(room, static_cast<std::size_t>(hold_after_ - offset));
+            }
+            const ssize_t got = read(from[way], buffer.data(), room);
+            if (got <= 0 && held) {
+                // The receiver has gone while the sender's bytes are held: the sender must
+                // learn it now, from a reset, not when its writes fill the buffers.
+                open = {false, false};
+                break;
+            }
             if (got <= 0) {
                 open[way] = false;
                 shutdown(to[way], SHUT_WR);
@@ -161,6 +178,7 @@ void ByteProxy::run() {
                     forwarded_[static_cast<std::size_t>(flip_at_)] ^= 0x01;  // as sent
                 }
                 offset += got;
+                forwarded_size_ = static_cast<std::size_t>(offset);
             }
             if (send(to[way], buffer.data(), size, MSG_NOSIGNAL) != got) {
                 open = {false, false};

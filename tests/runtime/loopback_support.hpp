@@ -4,7 +4,7 @@
 // real one between real programs.
 #pragma once
 
-#include <atomic>
+#include <cstddef>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -34,13 +34,16 @@ private:
 class ByteProxy {
 public:
     // Listens at once on a port the kernel chooses; forwards to target_port. flip_at: the
-    // offset in the forward stream whose byte is inverted (negative: none).
-    explicit ByteProxy(int target_port, long long flip_at = -1);
+    // offset in the forward stream whose byte is inverted; hold_after: how many bytes go
+    // forward before the rest is held back (negative: none).
+    explicit ByteProxy(int target_port, long long flip_at = -1, long long hold_after = -1);
     ~ByteProxy();
     ByteProxy(const ByteProxy &) = delete;
     ByteProxy &operator=(const ByteProxy &) = delete;
 
     int port() const { return port_; }
+    // How many bytes have gone forward so far.
+    std::size_t forwarded_size();
     // Waits for the connection to end both ways, then returns the forward stream as sent.
     std::string forwarded();
 
@@ -49,6 +52,8 @@ private:
     int port_ = 0;
     int target_port_;
     long long flip_at_;
+    long long hold_after_;
+    std::size_t forwarded_size_ = 0;
     int stop_[2] = {-1, -1};
     std::mutex mutex_;
     std::string forwarded_;
