@@ -18,18 +18,27 @@
 
 /**
  * Runs the system container through its whole life: create, open, start, what the kernel
- * says of its main process, queries, limits, snapshots, the checkpoint calls (refused: no
- * CRIU), sharing, suspension, control groups and listings, the migration calls (refused) and
- * the end: stop and destroy.
+ * says of its main process, queries, limits, snapshots, a checkpoint and a restart that take
+ * its count back, sharing, suspension, control groups and listings, its migration to a second
+ * machine and the end there: stop and destroy. Without a working CRIU the checkpoint and
+ * migration calls are refused and the container ends where it was.
  */
 void demo_system_flow(demo_report *report, int32_t port);
 
 /**
- * Asks for the running container of handle to be received on port and moved there; both
- * need CRIU, so both are refused and the container runs on where it was. Then it is stopped
- * and destroyed. The handle stays the caller's to close.
+ * Moves the running, counting container of handle to a second machine on this host (a
+ * runtime state directory of its own) through port on 127.0.0.1, with the receiver in a
+ * child process; shows that it is gone from the sender and counts on at the receiver from
+ * where it stood, then stops and destroys it there and removes the second machine. The
+ * handle stays the caller's to close.
  */
 void demo_migration(demo_report *report, zor_sys_handle *handle, int32_t port);
+
+/**
+ * The same calls where the runtime has no working CRIU: the receiver and the move are
+ * refused (-108) and the container runs on where it was; then it is stopped and destroyed.
+ */
+void demo_migration_refused(demo_report *report, zor_sys_handle *handle, int32_t port);
 
 /**
  * Returns a port on 127.0.0.1 that was free a moment ago (the kernel's pick for port 0), or

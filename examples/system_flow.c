@@ -1,13 +1,15 @@
 /*
  * The system container's part of the demo: one container through every operation of
  * libzorsys, in an order in which each should succeed, with what the kernel says of its main
- * process beside the results. Checkpoints and migration need CRIU, which the runtime does not
- * use yet: those steps show the runtime's refusal.
+ * process beside the results. Its main process counts, so that a checkpoint and a restart
+ * show on the host as the count going back and rising again. Checkpoints and migration need
+ * a working CRIU: where the runtime has none, those steps show its refusal.
  */
 #define _XOPEN_SOURCE 700 /* mkstemp */
 
 #include "demo_flows.h"
 
+#include "container_count.h"
 #include "demo_names.h"
 #include "demo_report.h"
 #include "kernel_view.h"
@@ -35,13 +37,18 @@ static const char *const kGroup = "web-group";
 /* The runtime's status for what needs CRIU, negated by the library. */
 enum { NEEDS_CHECKPOINTER = -108 };
 
-/* The container's configuration: a main process that counts once a second and stops at once
- * on SIGTERM (as PID 1 of its namespace it would otherwise ignore the signal). */
+/* The container's configuration: a main process that counts five times a second in a shell
+ * variable, writes each number to /tmp/count, and stops at once on SIGTERM (as PID 1 of its
+ * namespace it would otherwise ignore the signal). */
 static const char kConfiguration[] =
     "# the demo's system container\n"
     "hostname=demo-web\n"
     "command=trap 'exit 0' TERM; i=0; while :; do i=$((i+1)); echo $i > /tmp/count; "
-    "sleep 1 & wait $!; done\n";
+    "sleep 0.2 & wait $!; done\n";
+
+/* The counts the demo waits for: a few before the checkpoint, ten more (two seconds) after it
+ * before the restart; and the bound of each wait. */
+enum { COUNT_FIRST = 5, COUNT_ON = 10, COUNT_WAIT_MS = 5000 };
 
 static const char *resource_name(int32_t type) {
     static const char *const names[] = {"?", "cpu", "core", "mem", "memsw"};
@@ -158,28 +165,51 @@ static void snapshots(demo_report *report, zor_sys_handle *handle) {
     demo_check(report, !base_listed(report, kBase), "\"%s\" is no longer in the base list", kBase);
 }
 
-/* A checkpoint keeps the running main process with its memory and is taken without stopping
- * it; restart puts that process back in place of the one that runs. Where the runtime finds no
- * working CRIU it refuses the checkpoint with its own status, and the container runs on. */
-static void checkpoints(demo_report *report, zor_sys_handle *handle) {
-    demo_section("system container: checkpoints (CRIU through runc)");
-    const int taken = zor_sys_checkpoint(handle, kCheckpoint);
-    if (taken == NEEDS_CHECKPOINTER) {
-        demo_step(report, taken, NEEDS_CHECKPOINTER,
-                  "zor_sys_checkpoint(handle, \"%s\")  [-108: no working CRIU here]", kCheckpoint);
-    } else if (demo_step(report, taken, 0, "zor_sys_checkpoint(handle, \"%s\")  [left running]",
-                         kCheckpoint)) {
-        demo_check(report, listed(report, handle, 1, kCheckpoint),
-                   "\"%s\" is in the checkpoint list", kCheckpoint);
-        demo_step(report, zor_sys_restart(handle, kCheckpoint), 0,
-                  "zor_sys_restart(handle, \"%s\")", kCheckpoint);
-        demo_step(report, zor_sys_remove_checkpoint(handle, kCheckpoint), 0,
-                  "zor_sys_remove_checkpoint(handle, \"%s\")", kCheckpoint);
-        demo_check(report, !listed(report, handle, 1, kCheckpoint),
-                   "\"%s\" is no longer in the checkpoint list", kCheckpoint);
+/* A checkpoint of the counting container, more counting, and a restart from the checkpoint:
+ * the count goes back to where it stood and rises again. pid becomes the restored main
+ * process. Returns 1 when the runtime could take checkpoints, 0 when it refused them. */
+static int checkpoints(demo_report *report, zor_sys_handle *handle, int32_t *pid) {
+    demo_section("system container: checkpoint and restart (CRIU)");
+    const int before = demo_wait_count(kContainer, COUNT_FIRST, COUNT_WAIT_MS);
+    demo_detail("count before the checkpoint: %d", before);
+    const int code = zor_sys_checkpoint(handle, kCheckpoint);
+    if (code == NEEDS_CHECKPOINTER) {
+        /* No checkpoint, so nothing to restart from or remove: the container runs on. */
+        demo_step(report, code, NEEDS_CHECKPOINTER,
+                  "zor_sys_checkpoint(handle, \"%s\")  [-108: needs CRIU]", kCheckpoint);
+        demo_detail(
+            "the runtime has no working CRIU (see scripts/build-criu.sh): checkpoints "
+            "and migration are refused with -108");
+        demo_step(report, zor_sys_get_status(handle), STATUS_RUNNING,
+                  "zor_sys_get_status(handle)  [1: running, untouched]");
+        return 0;
     }
+    demo_step(report, code, 0, "zor_sys_checkpoint(handle, \"%s\")  [it runs on]", kCheckpoint);
+    const int kept = demo_read_count(kContainer);
+    demo_detail("count just after the checkpoint: %d", kept);
+    demo_check(report, listed(report, handle, 1, kCheckpoint), "\"%s\" is in the checkpoint list",
+               kCheckpoint);
+    const int later = demo_wait_count(kContainer, kept + COUNT_ON, COUNT_WAIT_MS);
+    demo_check(report, kept >= 0 && later >= kept + COUNT_ON, "it counts on: %d", later);
+
+    demo_step(report, zor_sys_restart(handle, kCheckpoint), 0,
+              "zor_sys_restart(handle, \"%s\")  [the checkpoint's program replaces it]",
+              kCheckpoint);
+    const int back = demo_read_count(kContainer);
+    demo_check(report, back >= before && back < later,
+               "the count went back: %d after the restart, %d before it (checkpoint at %d-%d)",
+               back, later, before, kept);
+    const int again = demo_wait_count(kContainer, back + 3, COUNT_WAIT_MS);
+    demo_check(report, again >= back + 3, "and rises again from there: %d", again);
     demo_step(report, zor_sys_get_status(handle), STATUS_RUNNING,
               "zor_sys_get_status(handle)  [1: running]");
+    demo_step(report, zor_sys_get_pid(handle, pid), 0, "zor_sys_get_pid(handle, &pid)");
+    demo_detail("pid = %d, the main process brought back from the checkpoint", (int)*pid);
+    demo_step(report, zor_sys_remove_checkpoint(handle, kCheckpoint), 0,
+              "zor_sys_remove_checkpoint(handle, \"%s\")", kCheckpoint);
+    demo_check(report, !listed(report, handle, 1, kCheckpoint),
+               "\"%s\" is no longer in the checkpoint list", kCheckpoint);
+    return 1;
 }
 
 static void sharing_and_suspension(demo_report *report, zor_sys_handle *handle, int32_t pid) {
@@ -280,15 +310,17 @@ void demo_system_flow(demo_report *report, int32_t port) {
 
     resources(report, handle, pid);
     snapshots(report, handle);
-    checkpoints(report, handle);
-    /* Loading the snapshot started the container again, and the restart from the checkpoint
-     * brought its main process back as a new process of the host. */
     demo_step(report, zor_sys_get_pid(handle, &pid), 0, "zor_sys_get_pid(handle, &pid)");
-    demo_detail("pid = %d, the main process now", (int)pid);
+    demo_detail("pid = %d, the main process since the container started again", (int)pid);
+    const int checkpointer = checkpoints(report, handle, &pid);
     sharing_and_suspension(report, handle, pid);
     control_groups(report, handle);
     container_list(report);
-    demo_migration(report, handle, port);
+    if (checkpointer) {
+        demo_migration(report, handle, port);
+    } else {
+        demo_migration_refused(report, handle, port);
+    }
 
     /* The handle outlives its container's move; closing it only releases it. */
     demo_section("system container: releasing the sender's handle");

@@ -247,13 +247,102 @@ def runtime_section(results):
     ])
 
 
+def checkpoint_section(results, run_note=None):
+    rows = pair_rows(results, [
+        ("`zor_sys_checkpoint`", "BM_LibraryCheckpoint",
+         "`runc pause` + `checkpoint` + `resume`", "BM_RuncPauseCheckpointResume"),
+        ("`zor-sys checkpoint`", "BM_ToolCheckpoint",
+         "`runc pause` + `checkpoint` + `resume`", "BM_RuncPauseCheckpointResume"),
+        ("`zor-sys checkpoint`", "BM_ToolCheckpoint",
+         "`runc checkpoint` alone", "BM_RuncCheckpoint"),
+        ("`zor_sys_restart`", "BM_LibraryRestart",
+         "`runc kill` + `delete` + `restore`", "BM_RuncRestore"),
+        ("`zor-sys restart`", "BM_ToolRestart",
+         "`runc kill` + `delete` + `restore`", "BM_RuncRestore"),
+    ])
+    moves = []
+    for size in ("10", "100"):
+        down = results.ns(f"BM_MigrationDowntime/{size}")
+        copy = results.ns(f"BM_LoopbackCopy/{size}")
+        image = results.counter(f"BM_MigrationDowntime/{size}", "image_bytes")
+        command = results.counter(f"BM_MigrationDowntime/{size}", "migrate_command_ms")
+        moves.append([f"{size} MiB", f"{image / 1e6:,.1f} MB", fmt_ns(down),
+                      f"{results.cv(f'BM_MigrationDowntime/{size}'):.1f} %",
+                      f"{command:,.0f} ms", fmt_ns(copy),
+                      f"{results.cv(f'BM_LoopbackCopy/{size}'):.1f} %", f"{down / copy:.2f}"])
+    context = results.context
+    lines = [
+        "## Checkpoint, restart and migration against runc and a loopback copy",
+        "",
+    ]
+    if run_note:
+        lines += [run_note, ""]
+    lines += [
+        f"CRIU {context.get('criu', 'unknown')}; {context.get('runc', 'runc')}.",
+        "",
+        "One running container (a shell that counts five times a second) on the runtime's own",
+        "runc root, bundle and instance: `zor_sys_checkpoint` / `zor_sys_restart` through the",
+        "library, the shell, `sudo` and `zor-sys`, and `zor-sys` alone, beside runc with the same",
+        "CRIU and the options the runtime passes (`--leave-running --tcp-established",
+        "--file-locks`, image and work paths). The runtime's checkpoint pauses the container,",
+        "dumps it, copies the root filesystem's changes while it is frozen and resumes it; its",
+        "restart kills what runs, puts the changes back and restores. The runc baselines are the",
+        "same steps with runc alone (the restore after `runc kill KILL` and `runc state` until",
+        "stopped, as `runc delete --force` waits in 100 ms steps); `runc checkpoint` alone lets",
+        "CRIU freeze the programs itself, which on the cgroup v1 freezer polls in 100 ms steps.",
+        "Each iteration timed on its own; 3 iterations in each of 9 repetitions, in random order.",
+        "",
+        table(PAIR_HEADER, rows),
+        "",
+        "Migration downtime: a static program that holds 10 or 100 MiB of written memory, wakes",
+        "every millisecond and notes any pause longer than 20 ms, runs in a container of the",
+        "busybox base image; `zor-sys migrate` moves it to `zor-target` of a second state",
+        "directory over 127.0.0.1 (and back, by turns). The downtime is the pause the program",
+        "noted: from the sender's pause to running on the receiver. Beside it, the time to send",
+        "as many bytes as a checkpoint of it holds (CRIU's images and the root filesystem's",
+        "changes) over a fresh loopback TCP connection to a reader that answers when it has them",
+        "all. 7 repetitions; the migrate command's whole time (also the sender's clean-up after",
+        "the receiver said it runs) is shown for comparison.",
+        "",
+        table(["resident memory", "checkpoint size", "downtime", "cv", "migrate command",
+               "loopback copy", "cv", "ratio"], moves),
+    ]
+    return "\n".join(lines)
+
+
+SECTIONS = {"runtime_checkpoint_bench": checkpoint_section}
+
+
+def update_section(report, text):
+    """Puts text in place of the report's section with the same heading, or at its end."""
+    heading = text.splitlines()[0]
+    old = report.read_text() if report.exists() else ""
+    parts = old.split("\n\n## ")
+    for index, part in enumerate(parts):
+        if index > 0 and ("## " + part).splitlines()[0] == heading:
+            parts[index] = text[3:]
+            return "\n\n## ".join(parts).rstrip("\n") + "\n"
+    return old.rstrip("\n") + "\n\n" + text + "\n"
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--results", type=pathlib.Path, required=True)
     parser.add_argument("--kind", default="unnamed")
     parser.add_argument("--load-before", default="unknown")
     parser.add_argument("--load-after", default="unknown")
+    parser.add_argument("--only", choices=sorted(SECTIONS),
+                        help="write only this program's section into --update")
+    parser.add_argument("--update", type=pathlib.Path,
+                        help="the report whose section --only replaces")
     args = parser.parse_args()
+
+    if args.only:
+        results = load(args.results, args.only)
+        note = (f"Run on its own: {results.context['date']}, {args.kind} machine, load average "
+                f"before {args.load_before}, after {args.load_after}.")
+        print(update_section(args.update, SECTIONS[args.only](results, note)), end="")
+        return
 
     log = load(args.results, "kestal_log_bench")
     sections = [
@@ -277,6 +366,9 @@ def main():
     # Real containers need root; without it the program is not run and its section is left out.
     if (args.results / "runtime_start_stop_bench.json").exists():
         sections.append(runtime_section(load(args.results, "runtime_start_stop_bench")))
+    # Checkpoints also need a working CRIU; without one the program measures nothing.
+    if (args.results / "runtime_checkpoint_bench.json").exists():
+        sections.append(checkpoint_section(load(args.results, "runtime_checkpoint_bench")))
     print("\n\n".join(sections))
 
 

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Builds the demo programs and the runtime and runs them: the container demo (every call of
 # libzorsys and libzorapp, step by step, on real containers run by runc, with what the kernel
-# says of them and the outcome lines the libraries log), the termination demo (callbacks on
-# the relay thread), then zor-logger and the log line template. The container demo needs root
-# (containers, cgroups, mounts); runc and busybox-static are installed when missing. Then
+# says of them and the outcome lines the libraries log; a counting container checkpointed,
+# restarted from its checkpoint and moved to a second machine, with CRIU), the termination
+# demo (callbacks on the relay thread), then zor-logger and the log line template. The
+# container demo needs root (containers, cgroups, mounts); runc and busybox-static are
+# installed when missing, and a working CRIU is found or built once into build/criu by
+# scripts/build-criu.sh (ZOR_RUNTIME_CRIU, when set, names one to use instead). Then
 # inside-demo runs as the main process of a container of base image host, and stop makes its
 # SIGTERM callback log a line, shown here with the container's name. The log
 # is opened with LOG_PERROR, so every line also appears here; the runtime keeps its
@@ -38,22 +41,29 @@ cmake --build build -j "$jobs" --target container-demo termination-demo inside-d
     >/dev/null
 export PATH="$top/build/runtime/bin:$PATH"
 
-# Checkpoints need a CRIU that works on this kernel: the one on PATH, or one built once into
-# build/criu (scripts/build-criu.sh says why Debian 12's is not enough on recent kernels).
+# The CRIU the runtime drives for checkpoints and migration. Without one the demo shows the
+# runtime's refusals instead.
 if [ "$(id -u)" -eq 0 ]; then
-    step "finding or building CRIU"
-    if criu=$(scripts/build-criu.sh build/criu); then
-        export ZOR_RUNTIME_CRIU="$criu"
-        echo "CRIU: $criu"
+    if [ -n "${ZOR_RUNTIME_CRIU:-}" ]; then
+        step "CRIU: ZOR_RUNTIME_CRIU=$ZOR_RUNTIME_CRIU, as given"
     else
-        echo "no working CRIU: the demo's checkpoints will be refused (status 108)"
+        step "finding or building a working CRIU (scripts/build-criu.sh build/criu)"
+        if criu=$("$top/scripts/build-criu.sh" "$top/build/criu"); then
+            export ZOR_RUNTIME_CRIU="$criu"
+            echo "CRIU: $criu ($("$criu" --version 2>/dev/null | head -n 1))"
+        else
+            echo "NO WORKING CRIU could be had (see the line above): the demo shows that the"
+            echo "runtime refuses checkpoints, restarts and migration with status 108 (-108)"
+        fi
     fi
 fi
 
-# A machine of the demo's own: the runtime's state, and a temporary folder for the demo.
+# A machine of the demo's own: the runtime's state, and a temporary folder for the demo, in
+# which the container demo makes the second machine that its migration goes to.
 work=$(mktemp -d "${TMPDIR:-/tmp}/kestal-demo-XXXXXX")
 cleanup() {
-    "$top/scripts/clear-runtime-state.sh" "$work/state" 2>/dev/null || true
+    "$top/scripts/clear-runtime-state.sh" "$work/state" "$work"/tmp/demo-receiver-* \
+        2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT

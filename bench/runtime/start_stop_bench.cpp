@@ -3,6 +3,7 @@
 // the same config.json and root filesystem, run directly, in the same run. Needs root.
 #include <zorsys.h>
 
+#include "median_reporter.hpp"
 #include "program_run.hpp"
 
 #include <benchmark/benchmark.h>
@@ -16,7 +17,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <string>
 #include <thread>
 
@@ -79,28 +79,6 @@ void BM_RuncRunKillDelete(benchmark::State &state) {
 BENCHMARK(BM_ZorSysStartStop)->UseRealTime()->Repetitions(15)->ReportAggregatesOnly(true);
 BENCHMARK(BM_RuncRunKillDelete)->UseRealTime()->Repetitions(15)->ReportAggregatesOnly(true);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run> &runs) override {
-        for (const Run &run : runs) {
-            if (run.aggregate_name == "median") {
-                medians_[run.run_name.function_name] = run.GetAdjustedRealTime();
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    void PrintRatios() const {
-        if (medians_.size() == 2) {
-            std::printf("\nzor_sys_start + zor_sys_stop / runc run + kill + delete: %.4f\n",
-                        medians_.at("BM_ZorSysStartStop") / medians_.at("BM_RuncRunKillDelete"));
-        }
-    }
-
-private:
-    std::map<std::string, double> medians_;
-};
-
 int shell(const std::string &command) {
     return std::system(command.c_str());
 }
@@ -153,9 +131,11 @@ int main(int argc, char **argv) {
         clean_up();
         return 1;
     }
-    RatioReporter reporter;
+    bench_support::MedianReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintRatios();
+    std::printf("\n");
+    reporter.print_ratio("zor_sys_start + zor_sys_stop / runc run + kill + delete",
+                         "BM_ZorSysStartStop", "BM_RuncRunKillDelete");
     benchmark::Shutdown();
     clean_up();
     return 0;

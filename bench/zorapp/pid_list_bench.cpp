@@ -6,12 +6,12 @@
 
 #include "shell_interceptor.hpp"
 #include "standin_harness.hpp"
+#include "median_reporter.hpp"
 
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -106,41 +106,19 @@ BENCHMARK(BM_ZorAppThroughTools)->UseRealTime()->Repetitions(5)->ReportAggregate
 BENCHMARK(BM_BareInProcess)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_ZorAppInProcess)->Repetitions(5)->ReportAggregatesOnly(true);
 
-// Keeps the median of every benchmark, to print the ratios after the usual report.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run> &runs) override {
-        for (const Run &run : runs) {
-            if (run.aggregate_name == "median") {
-                medians_[run.run_name.function_name] = run.GetAdjustedRealTime();
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    void PrintRatios() const {
-        if (medians_.size() < 4) {
-            return;
-        }
-        std::printf("\nregistered-pid list / bare loop, through the tools: %.4f\n",
-                    medians_.at("BM_ZorAppThroughTools") / medians_.at("BM_BareThroughTools"));
-        std::printf("registered-pid list / bare loop, in process: %.4f\n",
-                    medians_.at("BM_ZorAppInProcess") / medians_.at("BM_BareInProcess"));
-    }
-
-private:
-    std::map<std::string, double> medians_;
-};
-
 }  // namespace
 
 int main(int argc, char **argv) {
     benchmark::Initialize(&argc, argv);
     standin::Session tools;
     tools.script("zor-app", "pidlist", standin::prints(pid_output()));
-    RatioReporter reporter;
+    bench_support::MedianReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintRatios();
+    std::printf("\n");
+    reporter.print_ratio("registered-pid list / bare loop, through the tools",
+                         "BM_ZorAppThroughTools", "BM_BareThroughTools");
+    reporter.print_ratio("registered-pid list / bare loop, in process", "BM_ZorAppInProcess",
+                         "BM_BareInProcess");
     benchmark::Shutdown();
     return 0;
 }

@@ -6,13 +6,13 @@
 #include "command_frame.hpp"
 #include "outcome_line.hpp"
 
+#include "median_reporter.hpp"
 #include "standin_harness.hpp"
 
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <string>
 
 namespace {
@@ -55,33 +55,19 @@ BENCHMARK(BM_SystemDirect)->UseRealTime()->Repetitions(5)->ReportAggregatesOnly(
 BENCHMARK(BM_ZorSysStart)->UseRealTime()->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_FrameWithoutCommand)->Repetitions(5)->ReportAggregatesOnly(true);
 
-// Keeps the median of every benchmark, to print the ratios after the usual report.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run> &runs) override {
-        for (const Run &run : runs) {
-            if (run.aggregate_name == "median") {
-                medians_[run.run_name.function_name] = run.GetAdjustedRealTime();
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
+// The library's cost against the bare command, and the share of it that is the frame's own.
+void print_ratios(const bench_support::MedianReporter &reporter) {
+    if (!reporter.has({"BM_SystemDirect", "BM_ZorSysStart", "BM_FrameWithoutCommand"})) {
+        return;
     }
-
-    void PrintRatios() const {
-        if (medians_.size() < 3) {
-            return;
-        }
-        const double direct = medians_.at("BM_SystemDirect");
-        const double start = medians_.at("BM_ZorSysStart");
-        const double own = medians_.at("BM_FrameWithoutCommand");
-        std::printf("\nzor_sys_start / system on the same command: %.4f\n", start / direct);
-        std::printf("frame's own work / system on the same command: %.6f (%.4f %%)\n", own / direct,
-                    100.0 * own / direct);
-    }
-
-private:
-    std::map<std::string, double> medians_;
-};
+    const double direct = reporter.median("BM_SystemDirect");
+    const double own = reporter.median("BM_FrameWithoutCommand");
+    std::printf("\n");
+    reporter.print_ratio("zor_sys_start / system on the same command", "BM_ZorSysStart",
+                         "BM_SystemDirect");
+    std::printf("frame's own work / system on the same command: %.6f (%.4f %%)\n", own / direct,
+                100.0 * own / direct);
+}
 
 }  // namespace
 
@@ -89,9 +75,9 @@ int main(int argc, char **argv) {
     benchmark::Initialize(&argc, argv);
     // The stand-ins answer every start with success; sudo and zor-sys come from them.
     const standin::Session tools;
-    RatioReporter reporter;
+    bench_support::MedianReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintRatios();
+    print_ratios(reporter);
     benchmark::Shutdown();
     return 0;
 }
