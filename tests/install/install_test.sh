@@ -65,8 +65,11 @@ for client in zorsys zorapp; do
     esac
 done
 
-# The container demo, its sources as listed in examples/CMakeLists.txt.
-demo_sources="container_demo.c demo_report.c demo_names.c system_flow.c migration.c application_flow.c kernel_view.c"
+# The container demo, its sources read from examples/CMakeLists.txt, so that a new one is not
+# missed.
+demo_sources=$(sed -n '/^add_executable(container-demo/,/)/s/^ *\([a-z_]*\.c\)$/\1/p' \
+    "$examples_dir/CMakeLists.txt")
+[ -n "$demo_sources" ] || fail "no sources of the container demo in examples/CMakeLists.txt"
 set --
 for source in $demo_sources; do
     set -- "$@" "$examples_dir/$source"
