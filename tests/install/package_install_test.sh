@@ -88,9 +88,11 @@ for tool in zor-sys zor-app; do
     out=$(ZOR_RUNTIME_STATE=$state "$sbin/$tool" list) || fail "installed $tool list fails"
     [ -z "$out" ] || fail "installed $tool list on an empty state prints '$out'"
 done
+# zor-target without its options is refused as a usage fault, naming the option it lacks.
 status=0
-ZOR_RUNTIME_STATE=$state "$sbin/zor-target" 2>/dev/null || status=$?
-[ "$status" -eq 108 ] || fail "installed zor-target exits with $status"
+err=$(ZOR_RUNTIME_STATE=$state "$sbin/zor-target" 2>&1) || status=$?
+[ "$status" -eq 101 ] || fail "installed zor-target without options exits with $status"
+case "$err" in *-n*) ;; *) fail "installed zor-target's refusal does not name -n: '$err'" ;; esac
 if [ "$(id -u)" -eq 0 ] && command -v runc >/dev/null && [ -x /bin/busybox ]; then
     export ZOR_RUNTIME_STATE=$state
     "$sbin/zor-sys" create -n package-test >/dev/null || fail "installed zor-sys cannot create"
