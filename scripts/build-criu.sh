@@ -109,8 +109,9 @@ if [ -x "$dir/bin/criu" ] && criu_works "$dir/bin/criu"; then
     exit 0
 fi
 
-ensure_packages gcc make patch pkg-config xz-utils libprotobuf-c-dev protobuf-c-compiler \
-    libnl-3-dev libnet1-dev libcap-dev libbsd-dev uuid-dev libgnutls28-dev
+# libprotobuf-dev brings google/protobuf/descriptor.proto, which CRIU's image rules compile.
+ensure_packages gcc make patch pkg-config xz-utils libprotobuf-dev libprotobuf-c-dev \
+    protobuf-c-compiler libnl-3-dev libnet1-dev libcap-dev libbsd-dev uuid-dev libgnutls28-dev
 
 # The source tarball: given, already fetched, or fetched now through a private apt setup.
 mkdir -p "$dir/src"
