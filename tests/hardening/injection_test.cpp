@@ -2,27 +2,35 @@
 // operation of either library: random names and option texts over all byte values, through
 // the real shell. The bulk of the cases run their composed lines in batches through one
 // shell whose tools are recording functions; a sample runs end to end through the
-// libraries' own system() and popen() and the stand-in programs. A canary proves each time
-// that no second command ran and that no redirection wrote a file.
+// libraries' own system() and popen() and the stand-in programs, and once more as nobody
+// through Debian's real sudo. A canary proves each time that no second command ran and that
+// no redirection wrote a file.
 #include "operation_table.hpp"
 #include "random_text.hpp"
 #include "shell_batch.hpp"
 #include "shell_model.hpp"
 
 #include "log_recorder.hpp"
+#include "nobody_sudo.hpp"
 #include "shell_interceptor.hpp"
 #include "standin_harness.hpp"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #ifndef HARDENING_DEFAULT_CASES
@@ -96,6 +104,12 @@ std::vector<ExpectedCommand> runnable(const std::vector<ExpectedCommand> &comman
         fitting.push_back(command);
     }
     return fitting;
+}
+
+// What a case returns with tools that succeed: 0, or the length rule's refusal.
+int expected_code(const Operation &operation, const Case &c) {
+    const std::vector<ExpectedCommand> commands = operation.commands(c);
+    return !commands.empty() && runnable(commands).empty() ? ZOR_SYS_ETOOLONG : 0;
 }
 
 // The standard output of the code under test goes to the null device while it runs (the
@@ -332,8 +346,7 @@ TEST_F(Injection, ASampleRunsEndToEndThroughTheStandIns) {
             const std::vector<ExpectedCommand> commands = operation.commands(c);
             const std::vector<ExpectedCommand> fitting = runnable(commands);
             const std::vector<standin::Invocation> received = tools.invocations();
-            const int expected_code = !commands.empty() && fitting.empty() ? ZOR_SYS_ETOOLONG : 0;
-            if (code != expected_code || received.size() != fitting.size()) {
+            if (code != expected_code(operation, c) || received.size() != fitting.size()) {
                 failure = describe(operation, c) + ": code " + std::to_string(code) + ", " +
                           std::to_string(received.size()) + " tool runs";
             }
@@ -363,6 +376,119 @@ TEST_F(Injection, ASampleRunsEndToEndThroughTheStandIns) {
     unsetenv("TMPDIR");
     ASSERT_EQ(failure, "") << seed_note();
     EXPECT_TRUE(total == 0 || invocations > static_cast<std::size_t>(total) / 2);
+}
+
+// A text with a try at running more as root around it, if it ever reached the shell as more
+// than one word: writing the canary through sudo, or running a tool once more.
+std::string with_attack(const std::string &text, const std::string &canary, unsigned pick) {
+    const std::string attacks[] = {
+        ";sudo touch " + canary,
+        "$(sudo touch " + canary + ")",
+        "`sudo touch " + canary + "`",
+        "\nsudo touch " + canary + "\n",
+        "|sudo tee " + canary,
+        "' ; sudo touch " + canary + " ; '",
+        "\" $(sudo touch " + canary + ") \"",
+        " && sudo zor-sys destroy -n victim",
+        " -n victim > " + canary,
+    };
+    const std::string &attack = attacks[pick % std::size(attacks)];
+    const std::size_t at = text.empty() ? 0 : pick / std::size(attacks) % (text.size() + 1);
+    return text.substr(0, at) + attack + text.substr(at);
+}
+
+// The end-to-end sample as nobody through Debian's real sudo, whose sudoers lets nobody run
+// the three tools alone: every text reaches its tool as one word, no tool runs more often
+// than the commands say, and a canary that only root could write never appears.
+TEST_F(Injection, ASampleRunsEndToEndAsNobodyThroughTheRealSudo) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root for the private mount namespace and the change to nobody";
+    }
+    ASSERT_TRUE(NobodySudo::available()) << "Debian's sudo is missing and could not be installed";
+    const passwd *nobody = getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    const long total =
+        from_environment("ZOR_INJECTION_SUDO_CASES", HARDENING_DEFAULT_REAL_CASES / 4);
+    standin::Session tools;
+    const NobodySudo sudo(tools);
+    // Commands without sudo run their tool as nobody, which must be able to record them too.
+    const std::filesystem::path record = tools.directory() / "record";
+    std::ofstream(record).flush();
+    chmod(record.c_str(), 0666);
+    // Where a redirection run as nobody would land.
+    const std::filesystem::path scratch = tools.directory() / "scratch";
+    std::filesystem::create_directories(scratch);
+    lay_bait(scratch);
+    ASSERT_EQ(chown(scratch.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+
+    TextSource source(seed() + 2);
+    const std::vector<Operation> &table = operation_table();
+    std::vector<std::pair<const Operation *, Case>> cases;
+    std::size_t attacks = 0;
+    for (long index = 0; index < total; ++index) {
+        const Operation &operation = table[static_cast<std::size_t>(index) % table.size()];
+        Case c = make_case(operation, source);
+        for (std::string &text : c.texts) {
+            if (source.next() % 3 == 0) {
+                text = with_attack(text, sudo.canary(), source.next());
+                ++attacks;
+            }
+        }
+        cases.emplace_back(&operation, std::move(c));
+    }
+
+    const auto started = std::chrono::steady_clock::now();
+    const int wrong_codes = sudo.run("/usr/bin:/bin:" + standin::Session::tools_directory(), [&] {
+        if (chdir(scratch.c_str()) != 0) {
+            return 1;
+        }
+        setenv("HOME", scratch.c_str(), 1);
+        setenv("TMPDIR", scratch.c_str(), 1);
+        int wrong = 0;
+        for (const auto &[operation, c] : cases) {
+            int code = 0;
+            {
+                const QuietOutput quiet;
+                code = operation->call(c);
+            }
+            if (code != expected_code(*operation, c)) {
+                std::fprintf(stderr, "%s: code %d\n", describe(*operation, c).c_str(), code);
+                ++wrong;
+            }
+        }
+        return wrong;
+    });
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    ASSERT_EQ(wrong_codes, 0) << "cases with another result (100+: the namespace or the user "
+                                 "change failed); "
+                              << seed_note();
+
+    std::vector<std::pair<std::size_t, ToolCall>> expected;
+    for (std::size_t index = 0; index < cases.size(); ++index) {
+        const auto &[operation, c] = cases[index];
+        for (const ExpectedCommand &command : runnable(operation->commands(c))) {
+            expected.emplace_back(index, tool_call_of(command.text));
+        }
+    }
+    const std::vector<standin::Invocation> received = tools.invocations();
+    for (std::size_t run = 0; run < std::min(expected.size(), received.size()); ++run) {
+        ToolCall got{received[run].via_sudo, {received[run].program}};
+        got.words.insert(got.words.end(), received[run].args.begin(), received[run].args.end());
+        const auto &[operation, c] = cases[expected[run].first];
+        ASSERT_EQ(got, expected[run].second)
+            << describe(*operation, c) << "\nexpected: " << show(expected[run].second)
+            << "\nreceived: " << show(got) << "\n"
+            << seed_note();
+    }
+    ASSERT_EQ(received.size(), expected.size()) << seed_note();
+    EXPECT_FALSE(std::filesystem::exists(sudo.canary())) << seed_note();
+    EXPECT_EQ(unexpected_files(scratch), std::vector<std::string>{}) << seed_note();
+    EXPECT_GT(attacks, static_cast<std::size_t>(total) / 4);
+    std::printf(
+        "[ injection ] as nobody through the real sudo: %ld cases, %zu tool runs, "
+        "%zu texts with an attack, 0 extra runs, canary absent, %.1f s, %s\n",
+        total, received.size(), attacks, seconds, seed_note().c_str());
 }
 
 }  // namespace
