@@ -169,29 +169,8 @@ Container &adopt_container(Command &command, bool system, const Container &recor
     for (Group &group : container.groups) {
         group.bound.clear();
     }
-    if (!container.base_is_builtin) {
-        const auto &bases = command.domain->bases;
-        bool found = false;
-        for (const Base &base : bases) {
-            found = found || base.name == container.base;
-        }
-        if (!found) {
-            throw Refusal(kNotFound, "no base image '" + container.base + "' here");
-        }
-    }
-    const std::string home = container_directory(command, system, name);
-    const std::string lower = base_image_path(command, system, container);
-    // Recorded before its files exist, so that destroy can clean up after an adoption that
-    // was killed half-way, as after such a create.
-    container.complete = false;
-    command.domain->containers.emplace(name, container);
-    command.save_now();
-    remove_container_directory(home);
-    Container &made = command.domain->containers.at(name);
-    made.overlay = make_root_filesystem(home, lower);
-    made.complete = true;
-    command.changed = true;
-    return made;
+    require_base(command, container);
+    return add_container(command, system, container);
 }
 
 }  // namespace zor

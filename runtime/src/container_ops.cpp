@@ -108,6 +108,30 @@ std::string base_image_path(Command &command, bool system, const Container &cont
            "/rootfs";
 }
 
+void require_base(const Command &command, const Container &container) {
+    const auto &bases = command.domain->bases;
+    if (!container.base_is_builtin &&
+        std::none_of(bases.begin(), bases.end(),
+                     [&](const Base &base) { return base.name == container.base; })) {
+        throw Refusal(kNotFound, "no base image '" + container.base + "'");
+    }
+}
+
+Container &add_container(Command &command, bool system, const Container &container) {
+    const std::string directory = container_directory(command, system, container.name);
+    const std::string lower = base_image_path(command, system, container);
+    // Recorded before its files exist, so that destroy can clean up after a create or an
+    // adoption that was killed half-way.
+    Container &made = command.domain->containers.emplace(container.name, container).first->second;
+    made.complete = false;
+    command.save_now();
+    remove_container_directory(directory);
+    made.overlay = make_root_filesystem(directory, lower);
+    made.complete = true;
+    command.changed = true;
+    return made;
+}
+
 int container_status(Command &command, bool system, const Container &container) {
     const RuncInstance instance = command.runc().state(container_runc_id(system, container.name));
     if (instance.status == "running") {

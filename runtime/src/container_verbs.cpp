@@ -98,11 +98,7 @@ void create(Command &command) {
     } else if (options.has("-b")) {
         container.base = checked_name(options.required("-b"), "base");
         container.base_is_builtin = false;
-        const auto &bases = command.domain->bases;
-        if (std::none_of(bases.begin(), bases.end(),
-                         [&](const Base &base) { return base.name == container.base; })) {
-            throw Refusal(kNotFound, "no base image '" + container.base + "'");
-        }
+        require_base(command, container);
     }
     for (const char *word : {"-m", "-p", "-b", "-f"}) {
         if (options.has(word)) {
@@ -112,18 +108,7 @@ void create(Command &command) {
     if (command.domain->containers.count(name) != 0) {
         throw Refusal(kExists, "container '" + name + "' exists already");
     }
-    const std::string directory = container_directory(command, system, name);
-    const std::string lower = base_image_path(command, system, container);
-    // Recorded before its files exist, so that destroy can clean up after a create that was
-    // killed half-way.
-    container.complete = false;
-    command.domain->containers.emplace(name, container);
-    command.save_now();
-    remove_container_directory(directory);
-    Container &made = command.domain->containers.at(name);
-    made.overlay = make_root_filesystem(directory, lower);
-    made.complete = true;
-    command.changed = true;
+    add_container(command, system, container);
 }
 
 void destroy(Command &command) {

@@ -52,6 +52,11 @@ std::string container_cgroup(const Command &command, bool system, const std::str
 std::string container_runc_id(bool system, const std::string &name);
 // The root filesystem of the base image a container was made from.
 std::string base_image_path(Command &command, bool system, const Container &container);
+// Refuses with kNotFound a container whose base image is neither built in nor made here.
+void require_base(const Command &command, const Container &container);
+// Records a new container, then makes its directory and root filesystem; the caller has
+// checked that the name is free. Returns the recorded container.
+Container &add_container(Command &command, bool system, const Container &container);
 
 // Status number: 0 stopped, 1 running, 2 suspended, from runc's own state.
 int container_status(Command &command, bool system, const Container &container);
