@@ -8,8 +8,6 @@
 
 #include <unistd.h>
 
-#include <algorithm>
-#include <ctime>
 #include <fstream>
 #include <sstream>
 
@@ -17,19 +15,11 @@ namespace zor {
 
 namespace {
 
-Snapshot *find_checkpoint(Container &container, const std::string &tag) {
-    auto &checkpoints = container.checkpoints;
-    const auto found =
-        std::find_if(checkpoints.begin(), checkpoints.end(),
-                     [&](const Snapshot &checkpoint) { return checkpoint.name == tag; });
-    return found == checkpoints.end() ? nullptr : &*found;
-}
-
 void checkpoint(Command &command) {
     const Options options(command.words, 1, {{"-n", true}, {"-t", true}});
     Container &container = named_container(command, options.required("-n"));
     const std::string &tag = checked_name(options.required("-t"), "checkpoint");
-    if (find_checkpoint(container, tag) != nullptr) {
+    if (find_record(container.checkpoints, tag) != nullptr) {
         throw Refusal(kExists,
                       "container '" + container.name + "' has a checkpoint '" + tag + "' already");
     }
@@ -38,13 +28,7 @@ void checkpoint(Command &command) {
     remove_tree(directory);
     dump_paused(command, true, container, directory);
     resume_after_dump(command, true, container);
-    Snapshot record;
-    record.name = tag;
-    record.id = command.domain->next_id++;
-    record.created = static_cast<long long>(std::time(nullptr));
-    record.shared = container.shared;
-    record.limits = container.limits;
-    container.checkpoints.push_back(record);
+    container.checkpoints.push_back(record_now(command, container, tag));
     command.changed = true;
 }
 
@@ -54,7 +38,7 @@ void restart(Command &command) {
     const Options options(command.words, 1, {{"-n", true}, {"-t", true}});
     Container &container = named_container(command, options.required("-n"));
     const std::string &tag = options.required("-t");
-    if (find_checkpoint(container, tag) == nullptr) {
+    if (find_record(container.checkpoints, tag) == nullptr) {
         throw Refusal(kNotFound,
                       "container '" + container.name + "' has no checkpoint '" + tag + "'");
     }

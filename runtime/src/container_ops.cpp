@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -106,6 +107,22 @@ std::string base_image_path(Command &command, bool system, const Container &cont
     }
     return command.directory + (system ? "/images/sys/" : "/images/app/") + container.base +
            "/rootfs";
+}
+
+Snapshot *find_record(std::vector<Snapshot> &records, const std::string &name) {
+    const auto found = std::find_if(records.begin(), records.end(),
+                                    [&](const Snapshot &record) { return record.name == name; });
+    return found == records.end() ? nullptr : &*found;
+}
+
+Snapshot record_now(Command &command, const Container &container, const std::string &name) {
+    Snapshot record;
+    record.name = name;
+    record.id = command.domain->next_id++;
+    record.created = static_cast<long long>(std::time(nullptr));
+    record.shared = container.shared;
+    record.limits = container.limits;
+    return record;
 }
 
 void require_base(const Command &command, const Container &container) {

@@ -27,16 +27,8 @@ std::string time_text(long long seconds) {
     return text;
 }
 
-Snapshot *find_snapshot(Container &container, const std::string &name) {
-    auto &snapshots = container.snapshots;
-    const auto found =
-        std::find_if(snapshots.begin(), snapshots.end(),
-                     [&](const Snapshot &snapshot) { return snapshot.name == name; });
-    return found == snapshots.end() ? nullptr : &*found;
-}
-
 Snapshot &named_snapshot(Container &container, const std::string &name) {
-    Snapshot *snapshot = find_snapshot(container, name);
+    Snapshot *snapshot = find_record(container.snapshots, name);
     if (snapshot == nullptr) {
         throw Refusal(kNotFound,
                       "container '" + container.name + "' has no snapshot '" + name + "'");
@@ -103,7 +95,7 @@ void save(Command &command) {
     const Options options(command.words, 1, {{"-n", true}, {"-t", true}});
     Container &container = named_container(command, options.required("-n"));
     const std::string &name = checked_name(options.required("-t"), "snapshot");
-    if (find_snapshot(container, name) != nullptr) {
+    if (find_record(container.snapshots, name) != nullptr) {
         throw Refusal(kExists,
                       "container '" + container.name + "' has a snapshot '" + name + "' already");
     }
@@ -125,13 +117,7 @@ void save(Command &command) {
     if (freeze) {
         command.runc().resume(id);
     }
-    Snapshot snapshot;
-    snapshot.name = name;
-    snapshot.id = command.domain->next_id++;
-    snapshot.created = static_cast<long long>(std::time(nullptr));
-    snapshot.shared = container.shared;
-    snapshot.limits = container.limits;
-    container.snapshots.push_back(snapshot);
+    container.snapshots.push_back(record_now(command, container, name));
     command.changed = true;
 }
 
@@ -204,15 +190,13 @@ void remove(Command &command) {
         Container &container = named_container(command, options.required("-n"));
         const std::string &tag = options.required("-t");
         auto &checkpoints = container.checkpoints;
-        const auto found =
-            std::find_if(checkpoints.begin(), checkpoints.end(),
-                         [&](const Snapshot &checkpoint) { return checkpoint.name == tag; });
-        if (found == checkpoints.end()) {
+        const Snapshot *found = find_record(checkpoints, tag);
+        if (found == nullptr) {
             throw Refusal(kNotFound,
                           "container '" + container.name + "' has no checkpoint '" + tag + "'");
         }
         remove_tree(checkpoint_directory(command, true, container.name, tag));
-        checkpoints.erase(found);
+        checkpoints.erase(checkpoints.begin() + (found - checkpoints.data()));
     } else {
         throw Refusal(kUsage, "remove needs --base, --snapshot" +
                                   std::string(command.is_system() ? " or --checkpoint" : ""));

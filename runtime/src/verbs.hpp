@@ -52,6 +52,10 @@ std::string container_cgroup(const Command &command, bool system, const std::str
 std::string container_runc_id(bool system, const std::string &name);
 // The root filesystem of the base image a container was made from.
 std::string base_image_path(Command &command, bool system, const Container &container);
+// The snapshot or checkpoint called name among records, or nullptr.
+Snapshot *find_record(std::vector<Snapshot> &records, const std::string &name);
+// A snapshot or checkpoint record called name of the container as it is now, with a new id.
+Snapshot record_now(Command &command, const Container &container, const std::string &name);
 // Refuses with kNotFound a container whose base image is neither built in nor made here.
 void require_base(const Command &command, const Container &container);
 // Records a new container, then makes its directory and root filesystem; the caller has
