@@ -106,6 +106,13 @@ std::vector<ExpectedCommand> runnable(const std::vector<ExpectedCommand> &comman
     return fitting;
 }
 
+// What a stand-in recorded, as the tool and its words.
+ToolCall call_of(const standin::Invocation &invocation) {
+    ToolCall call{invocation.via_sudo, {invocation.program}};
+    call.words.insert(call.words.end(), invocation.args.begin(), invocation.args.end());
+    return call;
+}
+
 // What a case returns with tools that succeed: 0, or the length rule's refusal.
 int expected_code(const Operation &operation, const Case &c) {
     const std::vector<ExpectedCommand> commands = operation.commands(c);
@@ -352,9 +359,7 @@ TEST_F(Injection, ASampleRunsEndToEndThroughTheStandIns) {
             }
             for (std::size_t run = 0; failure.empty() && run < received.size(); ++run) {
                 const ToolCall expected = tool_call_of(fitting[run].text);
-                ToolCall got{received[run].via_sudo, {received[run].program}};
-                got.words.insert(got.words.end(), received[run].args.begin(),
-                                 received[run].args.end());
+                const ToolCall got = call_of(received[run]);
                 if (!(got == expected)) {
                     failure = describe(operation, c) + "\nexpected: " + show(expected) +
                               "\nreceived: " + show(got);
@@ -473,8 +478,7 @@ TEST_F(Injection, ASampleRunsEndToEndAsNobodyThroughTheRealSudo) {
     }
     const std::vector<standin::Invocation> received = tools.invocations();
     for (std::size_t run = 0; run < std::min(expected.size(), received.size()); ++run) {
-        ToolCall got{received[run].via_sudo, {received[run].program}};
-        got.words.insert(got.words.end(), received[run].args.begin(), received[run].args.end());
+        const ToolCall got = call_of(received[run]);
         const auto &[operation, c] = cases[expected[run].first];
         ASSERT_EQ(got, expected[run].second)
             << describe(*operation, c) << "\nexpected: " << show(expected[run].second)
