@@ -23,6 +23,8 @@ function(zor_add_command_frame target)
   target_sources(${target} PRIVATE ${frame_dir}/command_frame.cpp ${frame_dir}/shell_word.cpp
     ${frame_dir}/command_run.cpp ${frame_dir}/name_list.cpp)
   target_include_directories(${target} PUBLIC ${frame_dir})
+  # The frame reads the status boundary from the contract it shares with the runtime.
+  target_link_libraries(${target} PUBLIC zor_contract)
   target_compile_definitions(${target} PUBLIC
     ZOR_FRAME_NAMESPACE=${ARG_NAMESPACE}
     "ZOR_FRAME_LOG_FILE=\"${ARG_LOG_FILE}\""

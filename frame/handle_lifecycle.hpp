@@ -6,6 +6,7 @@
 #include "command_frame.hpp"
 #include "decimal_number.hpp"
 #include "outcome_line.hpp"
+#include "zor_contract.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -17,7 +18,7 @@ namespace ZOR_FRAME_NAMESPACE::frame {
 using Name = const char *;
 
 // Exit statuses up to this one are status numbers; above it the query failed.
-constexpr int kHighestStatus = 100;
+constexpr int kHighestStatus = ZOR_HIGHEST_STATUS;
 
 // The type number of an info line: the second field, split at spaces, of a line that holds
 // the marker; 0 otherwise. The field ends at the next space, so it is cut there in place.

@@ -1,6 +1,7 @@
 // config.json in the OCI bundle format that runc 1.1 reads, and the loopback set-up.
 #include "bundle.hpp"
 
+#include "file_replace.hpp"
 #include "refusal.hpp"
 
 #include <fcntl.h>
@@ -156,10 +157,7 @@ void write_bundle_config(const std::string &directory, const BundleSettings &set
            {"/proc/bus", "/proc/fs", "/proc/irq", "/proc/sys", "/proc/sysrq-trigger"}}}},
     };
     const std::string path = directory + "/config.json";
-    std::ofstream out(path + ".new");
-    out << config.dump(1) << "\n";
-    out.close();
-    if (!out || std::rename((path + ".new").c_str(), path.c_str()) != 0) {
+    if (replace_file(path, config.dump(1) + "\n", 0644) != 0) {
         throw Refusal(kHostFailure, "cannot write " + path);
     }
 }

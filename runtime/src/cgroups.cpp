@@ -46,6 +46,24 @@ std::string trimmed(std::string text) {
     return text;
 }
 
+// mountinfo writes a blank, tab, newline and backslash in a path as \ and three octal digits.
+std::string unescaped(const std::string &field) {
+    std::string text;
+    for (std::size_t at = 0; at < field.size(); ++at) {
+        const auto octal = [&](std::size_t index) {
+            return index < field.size() && field[index] >= '0' && field[index] <= '7';
+        };
+        if (field[at] == '\\' && octal(at + 1) && octal(at + 2) && octal(at + 3)) {
+            text += static_cast<char>((field[at + 1] - '0') * 64 + (field[at + 2] - '0') * 8 +
+                                      (field[at + 3] - '0'));
+            at += 3;
+        } else {
+            text += field[at];
+        }
+    }
+    return text;
+}
+
 bool read_file(const std::string &path, std::string &text) {
     std::ifstream in(path);
     if (!in) {
@@ -87,10 +105,11 @@ std::string state_tag(const std::string &directory) {
     return text;
 }
 
-Cgroups::Cgroups() {
-    std::ifstream mounts("/proc/self/mountinfo");
+std::vector<Hierarchy> hierarchies_in_mountinfo(const std::string &mountinfo) {
+    std::vector<Hierarchy> hierarchies;
+    std::stringstream lines(mountinfo);
     std::string line;
-    while (std::getline(mounts, line)) {
+    while (std::getline(lines, line)) {
         const std::size_t dash = line.find(" - ");
         if (dash == std::string::npos) {
             continue;
@@ -101,7 +120,7 @@ Cgroups::Cgroups() {
             continue;
         }
         Hierarchy hierarchy;
-        hierarchy.mount = head[4];
+        hierarchy.mount = unescaped(head[4]);
         hierarchy.unified = tail[0] == "cgroup2";
         for (const std::string &option : split(tail[2], ',')) {
             for (const char *known : kKnownControllers) {
@@ -111,12 +130,19 @@ Cgroups::Cgroups() {
             }
         }
         const bool seen =
-            std::any_of(hierarchies_.begin(), hierarchies_.end(),
+            std::any_of(hierarchies.begin(), hierarchies.end(),
                         [&](const Hierarchy &other) { return other.mount == hierarchy.mount; });
         if (!seen) {
-            hierarchies_.push_back(hierarchy);
+            hierarchies.push_back(hierarchy);
         }
     }
+    return hierarchies;
+}
+
+Cgroups::Cgroups() {
+    std::string mountinfo;
+    read_file("/proc/self/mountinfo", mountinfo);
+    hierarchies_ = hierarchies_in_mountinfo(mountinfo);
     pure_v2_ = std::none_of(hierarchies_.begin(), hierarchies_.end(), [](const Hierarchy &h) {
         return !h.unified && !h.controllers.empty();
     });

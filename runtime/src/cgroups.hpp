@@ -81,6 +81,9 @@ private:
                const std::string &value) const;
 };
 
+// The cgroup hierarchies that a /proc/PID/mountinfo text lists, each mount point once.
+std::vector<Hierarchy> hierarchies_in_mountinfo(const std::string &mountinfo);
+
 // A short stable tag of a state directory, for cgroup paths.
 std::string state_tag(const std::string &directory);
 

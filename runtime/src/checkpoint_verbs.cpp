@@ -5,6 +5,7 @@
 #include "options.hpp"
 #include "refusal.hpp"
 #include "verbs.hpp"
+#include "zor_contract.h"
 
 #include <unistd.h>
 
@@ -15,29 +16,43 @@ namespace zor {
 
 namespace {
 
-void checkpoint(Command &command) {
-    const Options options(command.words, 1, {{"-n", true}, {"-t", true}});
-    Container &container = named_container(command, options.required("-n"));
-    const std::string &tag = checked_name(options.required("-t"), "checkpoint");
+// The tools run these without sudo: say at once what is missing rather than look for CRIU.
+void require_root(const Command &command) {
+    if (geteuid() != 0) {
+        throw Refusal(kNeedsCheckpointer, command.call.word(0) +
+                                              " needs root: CRIU dumps and restores processes "
+                                              "only as root");
+    }
+}
+
+}  // namespace
+
+void run_checkpoint(Command &command) {
+    require_root(command);
+    const Options &options = command.options();
+    Container &container = command.named_container();
+    const std::string &tag = checked_name(options.required(ZOR_OPTION_TAG), "checkpoint");
     if (find_record(container.checkpoints, tag) != nullptr) {
         throw Refusal(kExists,
                       "container '" + container.name + "' has a checkpoint '" + tag + "' already");
     }
-    const std::string directory = checkpoint_directory(command, true, container.name, tag);
+    const ContainerRef reference = command.reference(container.name);
+    const std::string directory = reference.checkpoint_directory(tag);
     // What a checkpoint killed half-way left: its tag is not recorded.
     remove_tree(directory);
-    dump_paused(command, true, container, directory);
-    resume_after_dump(command, true, container);
+    dump_paused(command.host, reference, container, directory);
+    command.host.runc().resume(reference.runc_id());
     container.checkpoints.push_back(record_now(command, container, tag));
     command.changed = true;
 }
 
 // The running programs are stopped first; the limits and control groups become those of the
 // checkpoint's moment, as a loaded snapshot's do.
-void restart(Command &command) {
-    const Options options(command.words, 1, {{"-n", true}, {"-t", true}});
-    Container &container = named_container(command, options.required("-n"));
-    const std::string &tag = options.required("-t");
+void run_restart(Command &command) {
+    require_root(command);
+    const Options &options = command.options();
+    Container &container = command.named_container();
+    const std::string &tag = options.required(ZOR_OPTION_TAG);
     if (find_record(container.checkpoints, tag) == nullptr) {
         throw Refusal(kNotFound,
                       "container '" + container.name + "' has no checkpoint '" + tag + "'");
@@ -46,13 +61,14 @@ void restart(Command &command) {
         throw Refusal(kWrongState,
                       "container '" + container.name + "' was not created completely; destroy it");
     }
-    command.criu();
-    const std::string directory = checkpoint_directory(command, true, container.name, tag);
+    command.host.criu();
+    const ContainerRef reference = command.reference(container.name);
+    const std::string directory = reference.checkpoint_directory(tag);
     std::ifstream in(directory + "/record.json");
     std::stringstream text;
     text << in.rdbuf();
     const Container kept = container_from_json(text.str());
-    stop_container(command, true, container, true);
+    reference.stop(container, Ending::kAtOnce);
     container.limits = kept.limits;
     container.shared = kept.shared;
     container.groups = kept.groups;
@@ -62,23 +78,22 @@ void restart(Command &command) {
     // Recorded before the restore, which leaves the container stopped when it fails.
     command.save_now();
     command.changed = true;
-    restore_picture(command, true, container, directory);
+    restore_picture(command.host, reference, container, directory);
 }
 
-}  // namespace
-
-void checkpoint_verb(Command &command) {
-    // The tools run these without sudo: say at once what is missing rather than look for CRIU.
-    if (geteuid() != 0) {
-        throw Refusal(kNeedsCheckpointer, command.words[0] +
-                                              " needs root: CRIU dumps and restores processes "
-                                              "only as root");
+void run_remove_checkpoint(Command &command) {
+    const Options &options = command.options();
+    Container &container = command.named_container();
+    const std::string &tag = options.required(ZOR_OPTION_TAG);
+    auto &checkpoints = container.checkpoints;
+    const Snapshot *found = find_record(checkpoints, tag);
+    if (found == nullptr) {
+        throw Refusal(kNotFound,
+                      "container '" + container.name + "' has no checkpoint '" + tag + "'");
     }
-    if (command.words[0] == "checkpoint") {
-        checkpoint(command);
-    } else {
-        restart(command);
-    }
+    remove_tree(command.reference(container.name).checkpoint_directory(tag));
+    checkpoints.erase(checkpoints.begin() + (found - checkpoints.data()));
+    command.changed = true;
 }
 
 }  // namespace zor

@@ -4,9 +4,12 @@
 #include "checkpoints.hpp"
 
 #include "criu_lookup.hpp"
+#include "file_replace.hpp"
 #include "filesystems.hpp"
 #include "program_run.hpp"
 #include "refusal.hpp"
+#include "scope_guard.hpp"
+#include "verbs.hpp"
 
 #include <filesystem>
 #include <fstream>
@@ -44,11 +47,9 @@ void clear_network_lock(pid_t pid) {
 }
 
 void write_file(const std::string &path, const std::string &text) {
-    std::ofstream out(path);
-    out << text;
-    out.close();
-    if (!out) {
-        throw Refusal(kHostFailure, "cannot write " + path);
+    const int error = replace_file(path, text, 0600);
+    if (error != 0) {
+        throw Refusal(kHostFailure, "cannot write " + path, error);
     }
 }
 
@@ -62,59 +63,45 @@ void make_directory(const std::string &path) {
 
 }  // namespace
 
-std::string checkpoint_directory(const Command &command, bool system, const std::string &name,
-                                 const std::string &tag) {
-    return container_directory(command, system, name) + "/checkpoints/" + tag;
-}
-
-void dump_paused(Command &command, bool system, Container &container,
+void dump_paused(const Host &host, const ContainerRef &reference, const Container &container,
                  const std::string &directory) {
-    if (container_status(command, system, container) != 1) {
+    if (reference.status() != 1) {
         throw Refusal(kWrongState, "container '" + container.name + "' is not running");
     }
-    const std::string &criu = command.criu();
-    const Runc &runc = command.runc();
-    const std::string id = container_runc_id(system, container.name);
+    const std::string &criu = host.criu();
+    const Runc &runc = host.runc();
+    const std::string id = reference.runc_id();
     std::error_code error;
     if (fs::exists(directory, error)) {
         throw Refusal(kExists, directory + " exists already");
     }
-    const pid_t pid = main_pid(command, system, container);
+    const pid_t pid = reference.main_pid();
     make_directory(directory + kImages);
     make_directory(directory + kDumpWork);
-    try {
-        runc.pause(id);
-        runc.checkpoint(id, criu, directory + kImages, directory + kDumpWork);
-        clear_criu_traces();
-        clear_network_lock(pid);
-        copy_tree(changes_directory(container_directory(command, system, container.name),
-                                    container.overlay),
-                  directory + kChanges);
-        write_file(directory + kRecord, container_to_json(container));
-    } catch (...) {
+    // A failed dump leaves no picture and no trace, and the container running as before
+    // (or suspended, as status shows, when even the resume fails).
+    ScopeGuard undo([&] {
         clear_criu_traces();
         clear_network_lock(pid);
         remove_tree(directory);
-        try {
-            if (runc.state(id).status == "paused") {
-                runc.resume(id);
-            }
-        } catch (const Refusal &) {
-            // The dump's refusal says more; the container stays suspended, as status shows.
+        if (runc.state(id).status == "paused") {
+            runc.resume(id);
         }
-        throw;
-    }
+    });
+    runc.pause(id);
+    runc.checkpoint(id, criu, directory + kImages, directory + kDumpWork);
+    clear_criu_traces();
+    clear_network_lock(pid);
+    copy_tree(changes_directory(reference.directory(), container.overlay), directory + kChanges);
+    write_file(directory + kRecord, container_to_json(container));
+    undo.dismiss();
 }
 
-void resume_after_dump(Command &command, bool system, Container &container) {
-    command.runc().resume(container_runc_id(system, container.name));
-}
-
-void restore_picture(Command &command, bool system, Container &container,
+void restore_picture(const Host &host, const ContainerRef &reference, Container &container,
                      const std::string &directory) {
-    const std::string &criu = command.criu();
-    const Runc &runc = command.runc();
-    const std::string id = container_runc_id(system, container.name);
+    const std::string &criu = host.criu();
+    const Runc &runc = host.runc();
+    const std::string id = reference.runc_id();
     const RuncInstance instance = runc.state(id);
     if (instance.exists && instance.status != "stopped") {
         throw Refusal(kWrongState, "container '" + container.name + "' runs; stop it first");
@@ -127,50 +114,25 @@ void restore_picture(Command &command, bool system, Container &container,
         !fs::is_directory(directory + kChanges, error)) {
         throw Refusal(kNotFound, "no checkpoint images in " + directory);
     }
-    const std::string home = container_directory(command, system, container.name);
+    const std::string home = reference.directory();
     const std::string work = home + kRestoreWork;
     remove_tree(work);
     make_directory(work);
-    try {
-        restore_changes(home, base_image_path(command, system, container), container.overlay,
-                        directory + kChanges);
-        write_container_bundle(command, system, container);
-        // The bundle's hook brings the loopback up while CRIU sets the namespaces up, before
-        // the programs' sockets come back.
-        runc.restore(id, criu, home, directory + kImages, work);
+    // A failed restore kills whatever was restored and removes runc's instance; the
+    // container's cgroup goes with it, here as on stop. What is left shows in status and on
+    // destroy.
+    ScopeGuard undo([&] {
         clear_criu_traces();
-        apply_cgroup_records(command, system, container);
-    } catch (...) {
-        clear_criu_traces();
-        // stop_container kills whatever was restored and removes runc's instance; the
-        // container's cgroup goes with it, here as on stop.
-        try {
-            stop_container(command, system, container, true);
-            const std::string cgroup = container_cgroup(command, system, container.name);
-            if (command.cgroups().remove(cgroup)) {
-                command.cgroups().remove_parent_if_empty(cgroup);
-            }
-        } catch (const Refusal &) {
-            // The restore's refusal says more; what is left shows in status and on destroy.
-        }
-        throw;
-    }
-}
-
-Container &adopt_container(Command &command, bool system, const Container &record) {
-    const std::string &name = record.name;
-    if (command.domain->containers.count(name) != 0) {
-        throw Refusal(kWrongState, "container '" + name + "' exists here already");
-    }
-    Container container = record;
-    container.snapshots.clear();
-    container.checkpoints.clear();
-    container.registered.clear();
-    for (Group &group : container.groups) {
-        group.bound.clear();
-    }
-    require_base(command, container);
-    return add_container(command, system, container);
+        reference.take_down(container, Ending::kAtOnce);
+    });
+    restore_changes(home, reference.base_image(container), container.overlay, directory + kChanges);
+    write_container_bundle(reference, container);
+    // The bundle's hook brings the loopback up while CRIU sets the namespaces up, before
+    // the programs' sockets come back.
+    runc.restore(id, criu, home, directory + kImages, work);
+    clear_criu_traces();
+    apply_cgroup_records(host, reference, container);
+    undo.dismiss();
 }
 
 }  // namespace zor

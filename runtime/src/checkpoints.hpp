@@ -12,38 +12,26 @@
 // restores an open file only when it has the size it had at the dump.
 #pragma once
 
+#include "command.hpp"
 #include "state_store.hpp"
-#include "verbs.hpp"
 
 #include <string>
 
 namespace zor {
 
-// Where a container keeps the picture of its checkpoint tag.
-std::string checkpoint_directory(const Command &command, bool system, const std::string &name,
-                                 const std::string &tag);
-
 // Pauses the running container and writes its picture into directory (which must not exist).
 // The container is left paused; CRIU's own traces (network lock chain, kdat temporary file)
 // are cleared. Refuses kWrongState when it does not run. On failure the container is resumed
 // and directory removed, then the refusal is thrown.
-void dump_paused(Command &command, bool system, Container &container, const std::string &directory);
-
-// Resumes a container that dump_paused left paused.
-void resume_after_dump(Command &command, bool system, Container &container);
+void dump_paused(const Host &host, const ContainerRef &reference, const Container &container,
+                 const std::string &directory);
 
 // Brings back a container whose program does not run (its runc instance removed) from the
 // picture in directory: the root filesystem's changes put back, `runc restore`, loopback up,
 // limits and control groups of the container's record applied. On failure the container is
 // left stopped with nothing of runc's or CRIU's left behind, and the refusal is thrown.
-void restore_picture(Command &command, bool system, Container &container,
+void restore_picture(const Host &host, const ContainerRef &reference, Container &container,
                      const std::string &directory);
-
-// Creates on this machine the directory and root filesystem of a container that arrives with
-// record (as create would from the same options and base) without starting it; refuses
-// kNotFound when its base image is missing here, kWrongState when the name is taken. The
-// record's snapshots, checkpoints, bindings and registered processes stay behind.
-Container &adopt_container(Command &command, bool system, const Container &record);
 
 // container_to_json and container_from_json (state_store.hpp) write and read record.json.
 

@@ -1,9 +1,12 @@
-// The life cycle of a container: create, look up, start, stop, suspend, resume, destroy.
+// The life cycle of a container: create, look up, start, stop, suspend, resume, share,
+// destroy, and the list of containers.
 #include "bundle.hpp"
 #include "filesystems.hpp"
 #include "options.hpp"
 #include "refusal.hpp"
+#include "scope_guard.hpp"
 #include "verbs.hpp"
+#include "zor_contract.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -14,9 +17,9 @@ namespace zor {
 
 namespace {
 
-constexpr int kSystemTableType = 100;
+constexpr int kSystemTableType = ZOR_SYS_TABLE_TYPE;
 constexpr int kSystemPlainType = 1;
-constexpr int kApplicationTableType = 1;
+constexpr int kApplicationTableType = ZOR_APP_TABLE_TYPE;
 constexpr int kApplicationPlainType = 2;
 
 const char *status_word(int status) {
@@ -58,12 +61,12 @@ void read_configuration(const std::string &path, Container &container) {
     }
 }
 
-void create(Command &command) {
+}  // namespace
+
+void run_create(Command &command) {
     const bool system = command.is_system();
-    const Options options =
-        system ? Options(command.words, 1, {{"-n", true}, {"-m", true}, {"-b", true}, {"-f", true}})
-               : Options(command.words, 1, {{"-n", true}, {"-p", true}, {"-b", true}});
-    const std::string &name = checked_name(options.required("-n"), "container");
+    const Options &options = command.options();
+    const std::string &name = checked_name(options.required(ZOR_OPTION_NAME), "container");
     Container container;
     container.name = name;
     container.base = kBuiltinBase;
@@ -85,10 +88,7 @@ void create(Command &command) {
         container.type = configured ? kSystemTableType : kSystemPlainType;
     } else {
         if (options.has("-p")) {
-            container.port = checked_number(options.required("-p"), "-p value");
-            if (container.port <= 0 || container.port > 65535) {
-                throw Refusal(kUsage, "the -p value must be a port number, 1 to 65535");
-            }
+            container.port = checked_port(options.required("-p"));
         }
         const bool configured = options.has("-p") || options.has("-b");
         container.type = configured ? kApplicationTableType : kApplicationPlainType;
@@ -105,41 +105,39 @@ void create(Command &command) {
             container.options.emplace_back(word, options.required(word));
         }
     }
-    if (command.domain->containers.count(name) != 0) {
+    if (command.domain().containers.count(name) != 0) {
         throw Refusal(kExists, "container '" + name + "' exists already");
     }
-    add_container(command, system, container);
+    add_container(command, container);
 }
 
-void destroy(Command &command) {
-    const bool system = command.is_system();
-    const Options options(command.words, 1, {{"-n", true}});
-    Container &container = named_container(command, options.required("-n"));
-    const int status = container_status(command, system, container);
+void run_destroy(Command &command) {
+    Container &container = command.named_container();
+    const ContainerRef reference = command.reference(container.name);
+    const int status = reference.status();
     if (status != 0) {
         throw Refusal(kWrongState, "container '" + container.name + "' is " + status_word(status) +
                                        "; stop it first");
     }
     // A runc instance that was created but never started, or whose main process ended.
-    stop_container(command, system, container);
-    const std::string cgroup = container_cgroup(command, system, container.name);
-    if (!command.cgroups().remove(cgroup)) {
-        throw Refusal(kHostFailure, "cannot remove cgroup " + cgroup);
-    }
-    command.cgroups().remove_parent_if_empty(cgroup);
-    remove_container_directory(container_directory(command, system, container.name));
-    command.domain->containers.erase(container.name);
+    reference.remove_from_host(container, Ending::kGraceful);
+    command.domain().containers.erase(container.name);
     command.changed = true;
 }
 
-void info(Command &command) {
+void run_search(Command &command) {
+    command.named_container();
+}
+
+void run_info(Command &command) {
     const bool system = command.is_system();
-    const Options options(command.words, 1, {{"-n", true}});
-    const Container &container = named_container(command, options.required("-n"));
-    const RuncInstance instance = command.runc().state(container_runc_id(system, container.name));
-    const int status = container_status(command, system, container);
+    const Container &container = command.named_container();
+    const ContainerRef reference = command.reference(container.name);
+    const RuncInstance instance = command.host.runc().state(reference.runc_id());
+    const int status = reference.status();
     std::string &out = command.out;
-    out += (system ? "TYPE " : "CONTAINER_TYPE ") + std::to_string(container.type) + "\n";
+    out += std::string(system ? ZOR_INFO_SYS_TYPE " " : ZOR_INFO_APP_TYPE " ") +
+           std::to_string(container.type) + "\n";
     out += "NAME " + container.name + "\n";
     out += std::string("STATUS ") + status_word(status) + "\n";
     out += "PID " + std::to_string(status != 0 ? instance.pid : 0) + "\n";
@@ -150,9 +148,9 @@ void info(Command &command) {
         out += "PORT " + std::to_string(container.port) + "\n";
     }
     out += "BASE " + container.base + "\n";
-    out += "ROOTFS " + container_directory(command, system, container.name) + "/rootfs\n";
+    out += "ROOTFS " + reference.rootfs() + "\n";
     out += std::string("ROOTFS_KIND ") + (container.overlay ? "overlay" : "copy") + "\n";
-    out += "CGROUP " + container_cgroup(command, system, container.name) + "\n";
+    out += "CGROUP " + reference.cgroup() + "\n";
     out += "HOSTNAME " + (container.hostname.empty() ? container.name : container.hostname) + "\n";
     for (const auto &option : container.options) {
         out += "OPTION " + option.first + " " + option.second + "\n";
@@ -167,11 +165,10 @@ void info(Command &command) {
     }
 }
 
-void start(Command &command) {
-    const bool system = command.is_system();
-    const Options options(command.words, 1, {{"-n", true}});
-    Container &container = named_container(command, options.required("-n"));
-    const int status = container_status(command, system, container);
+void run_start(Command &command) {
+    Container &container = command.named_container();
+    const ContainerRef reference = command.reference(container.name);
+    const int status = reference.status();
     if (status != 0) {
         throw Refusal(kWrongState,
                       "container '" + container.name + "' is " + status_word(status) + " already");
@@ -180,58 +177,65 @@ void start(Command &command) {
         throw Refusal(kWrongState,
                       "container '" + container.name + "' was not created completely; destroy it");
     }
-    const Runc &runc = command.runc();
-    const std::string id = container_runc_id(system, container.name);
-    const std::string directory = container_directory(command, system, container.name);
+    const Runc &runc = command.host.runc();
+    const std::string id = reference.runc_id();
+    const std::string directory = reference.directory();
     // An instance whose main process has ended, or one a killed start left behind.
-    stop_container(command, system, container);
-    ensure_root_filesystem(directory, base_image_path(command, system, container),
-                           container.overlay);
-    write_container_bundle(command, system, container);
-    runc.run(id, directory, directory + "/runc.log");
-    try {
-        // The control groups below the container's, with their limits.
-        apply_cgroup_records(command, system, container);
-    } catch (...) {
-        runc.remove(id, true);
-        throw;
+    if (reference.stop(container, Ending::kGraceful)) {
+        command.changed = true;
     }
+    ensure_root_filesystem(directory, reference.base_image(container), container.overlay);
+    write_container_bundle(reference, container);
+    runc.run(id, directory, directory + "/runc.log");
+    ScopeGuard started([&] { runc.remove(id, true); });
+    // The control groups below the container's, with their limits.
+    apply_cgroup_records(command.host, reference, container);
+    started.dismiss();
 }
 
-void stop(Command &command) {
-    const bool system = command.is_system();
-    const Options options(command.words, 1, {{"-n", true}});
-    Container &container = named_container(command, options.required("-n"));
-    if (container_status(command, system, container) == 0) {
+void run_stop(Command &command) {
+    Container &container = command.named_container();
+    const ContainerRef reference = command.reference(container.name);
+    if (reference.status() == 0) {
         throw Refusal(kWrongState, "container '" + container.name + "' is not running");
     }
-    stop_container(command, system, container);
+    if (reference.stop(container, Ending::kGraceful)) {
+        command.changed = true;
+    }
 }
 
+void run_status(Command &command) {
+    command.exit_status = command.reference(command.named_container().name).status();
+}
+
+void run_getpid(Command &command) {
+    command.out =
+        std::to_string(command.reference(command.named_container().name).main_pid()) + "\n";
+}
+
+namespace {
+
 void suspend_or_resume(Command &command, bool suspend) {
-    const bool system = command.is_system();
-    const Options options(command.words, 1, {{"-n", true}});
-    const Container &container = named_container(command, options.required("-n"));
-    const int status = container_status(command, system, container);
+    const Container &container = command.named_container();
+    const ContainerRef reference = command.reference(container.name);
+    const int status = reference.status();
     if (status != (suspend ? 1 : 2)) {
         throw Refusal(kWrongState, "container '" + container.name + "' is " + status_word(status) +
                                        "; cannot " + (suspend ? "suspend" : "resume") + " it");
     }
-    const std::string id = container_runc_id(system, container.name);
     if (suspend) {
-        command.runc().pause(id);
+        command.host.runc().pause(reference.runc_id());
     } else {
-        command.runc().resume(id);
+        command.host.runc().resume(reference.runc_id());
         // A migrate killed after its dump leaves the container paused and its picture behind.
-        if (system) {
-            clear_outgoing_picture(command, container);
+        if (reference.is_system()) {
+            clear_outgoing_picture(reference);
         }
     }
 }
 
 void share(Command &command, bool shared) {
-    const Options options(command.words, 1, {{"-n", true}});
-    Container &container = named_container(command, options.required("-n"));
+    Container &container = command.named_container();
     if (container.shared == shared) {
         throw Refusal(kWrongState, "container '" + container.name + "' is " +
                                        (shared ? "shared already" : "not shared"));
@@ -242,37 +246,26 @@ void share(Command &command, bool shared) {
 
 }  // namespace
 
-void container_verb(Command &command) {
-    const std::string &verb = command.words[0];
-    const bool system = command.is_system();
-    if (verb == "search") {
-        const Options options(command.words, 1, {{"-n", true}});
-        named_container(command, options.required("-n"));
-    } else if (verb == "info") {
-        info(command);
-    } else if (verb == "create") {
-        create(command);
-    } else if (verb == "destroy") {
-        destroy(command);
-    } else if (verb == "start") {
-        start(command);
-    } else if (verb == "stop") {
-        stop(command);
-    } else if (verb == "status") {
-        const Options options(command.words, 1, {{"-n", true}});
-        command.exit_status =
-            container_status(command, system, named_container(command, options.required("-n")));
-    } else if (verb == "getpid") {
-        const Options options(command.words, 1, {{"-n", true}});
-        command.out = std::to_string(main_pid(command, system,
-                                              named_container(command, options.required("-n")))) +
-                      "\n";
-    } else if (verb == "suspend" || verb == "resume") {
-        suspend_or_resume(command, verb == "suspend");
-    } else if ((verb == "share" || verb == "unshare") && system) {
-        share(command, verb == "share");
-    } else {
-        throw Refusal(kUsage, "unknown verb '" + verb + "'");
+void run_suspend(Command &command) {
+    suspend_or_resume(command, true);
+}
+
+void run_resume(Command &command) {
+    suspend_or_resume(command, false);
+}
+
+void run_share(Command &command) {
+    share(command, true);
+}
+
+void run_unshare(Command &command) {
+    share(command, false);
+}
+
+void run_list_containers(Command &command) {
+    command.options();
+    for (const auto &entry : command.domain().containers) {
+        command.out += entry.first + "\n";
     }
 }
 

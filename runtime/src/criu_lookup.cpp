@@ -1,6 +1,7 @@
 // Finding a CRIU that works on this kernel, and remembering that it did.
 #include "criu_lookup.hpp"
 
+#include "file_replace.hpp"
 #include "program_run.hpp"
 #include "refusal.hpp"
 
@@ -55,13 +56,8 @@ void keep_pass(const std::string &file, const std::string &key) {
     std::ifstream in(file);
     std::stringstream kept;
     kept << in.rdbuf();
-    const std::string temporary = file + ".new";
-    std::ofstream out(temporary);
-    out << kept.str() << key << "\n";
-    out.close();
-    if (!out || std::rename(temporary.c_str(), file.c_str()) != 0) {
-        std::remove(temporary.c_str());
-    }
+    // A check that cannot be kept only runs again next time.
+    replace_file(file, kept.str() + key + "\n", 0644);
 }
 
 // True when criu passes `criu check`; why not, otherwise.

@@ -86,8 +86,7 @@ void copy_tree(const std::string &from, const std::string &to) {
     }
 }
 
-std::string minimal_image(const std::string &state_directory) {
-    std::string image = state_directory + "/images/" + kBuiltinBase + "/rootfs";
+std::string minimal_image(const std::string &image) {
     std::error_code error;
     if (fs::is_directory(image, error)) {
         return image;

@@ -1,8 +1,5 @@
-// Root filesystems, base images and snapshots on the host's disk, below the state directory:
-//   images/minimal/rootfs          the built-in base image, made from busybox-static
-//   images/<sys|app>/<base>/rootfs base images made by commit
-//   containers/<sys|app>/<name>/   a container: config.json, rootfs/ and, for an overlay,
-//                                  upper/ and work/; snapshots/<tag>/ its saved changes
+// Root filesystems, base images and snapshots on the host's disk, at the places that
+// container_reference.hpp lays out below the state directory.
 #pragma once
 
 #include <string>
@@ -20,9 +17,9 @@ inline bool is_builtin_base(const std::string &name) {
     return name == kBuiltinBase || name == kHostBase;
 }
 
-// The root filesystem of base image minimal, built on first use from the host's static
-// busybox; refuses with kHostFailure when there is none.
-std::string minimal_image(const std::string &state_directory);
+// The root filesystem of base image minimal at image, built there on first use from the
+// host's static busybox; refuses with kHostFailure when there is none. Returns image.
+std::string minimal_image(const std::string &image);
 
 // Makes root (a container's rootfs/) an overlay over lower with upper/ and work/ beside it
 // when the kernel allows it on this filesystem, else a copy of lower. Returns true for an

@@ -5,6 +5,7 @@
 #include "process_figures.hpp"
 #include "refusal.hpp"
 #include "verbs.hpp"
+#include "zor_contract.h"
 
 #include <algorithm>
 
@@ -50,24 +51,24 @@ struct GroupPlace {
     }
 };
 
-GroupPlace place_of(Command &command, const Options &options) {
+GroupPlace place_of(Command &command) {
+    const Options &options = command.options();
     GroupPlace place;
     place.name = group_name(options);
-    if (options.has("-n")) {
-        place.owner = &named_container(command, options.required("-n"));
+    if (options.has(ZOR_OPTION_NAME)) {
+        place.owner = &command.named_container();
         place.groups = &place.owner->groups;
-        place.cgroup =
-            container_cgroup(command, command.is_system(), place.owner->name) + "/" + place.name;
+        place.cgroup = command.reference(place.owner->name).group_cgroup(place.name);
     } else {
-        place.groups = &command.domain->groups;
-        place.cgroup = Cgroups::free_group_root(state_tag(command.directory)) + "/" + place.name;
+        place.groups = &command.domain().groups;
+        place.cgroup = command.host.layout().free_group_cgroup(place.name);
     }
     return place;
 }
 
 // The host process a command names with -pid, or with -vpid inside the group's container.
-pid_t named_process(Command &command, const Options &options, const Container *owner,
-                    bool must_live) {
+pid_t named_process(Command &command, const Container *owner, bool must_live) {
+    const Options &options = command.options();
     if (options.has("-pid") == options.has("-vpid")) {
         throw Refusal(kUsage, "give exactly one of -pid and -vpid");
     }
@@ -81,7 +82,7 @@ pid_t named_process(Command &command, const Options &options, const Container *o
         if (owner == nullptr) {
             throw Refusal(kUsage, "-vpid needs the container (-n)");
         }
-        return host_pid_of(command, command.is_system(), *owner, number);
+        return host_pid_of(command.host, command.reference(owner->name), number);
     }
     if (must_live && !process_alive(number)) {
         throw Refusal(kNotFound, "no process " + std::to_string(number));
@@ -89,48 +90,47 @@ pid_t named_process(Command &command, const Options &options, const Container *o
     return number;
 }
 
-void create_group(Command &command) {
-    const Options options(command.words, 1, {{"-g", true}, {"-c", true}, {"-n", true}});
-    const GroupPlace place = place_of(command, options);
+}  // namespace
+
+void run_create_group(Command &command) {
+    const GroupPlace place = place_of(command);
     if (place.find() != nullptr) {
         throw Refusal(kExists, place.text() + " exists already");
     }
     // A container's groups exist in the kernel while it runs; start makes them again.
     const std::string parent = place.cgroup.substr(0, place.cgroup.rfind('/'));
-    if (place.owner == nullptr || command.cgroups().exists(parent)) {
-        command.cgroups().make(place.cgroup);
+    if (place.owner == nullptr || command.host.cgroups().exists(parent)) {
+        command.host.cgroups().make(place.cgroup);
     }
     place.groups->push_back(Group{place.name, {}, {}});
     command.changed = true;
 }
 
-void destroy_group(Command &command) {
-    const Options options(command.words, 1, {{"-g", true}, {"-c", true}, {"-n", true}});
-    const GroupPlace place = place_of(command, options);
+void run_destroy_group(Command &command) {
+    const GroupPlace place = place_of(command);
     const Group &group = place.named();
-    const std::size_t inside = command.cgroups().processes(place.cgroup).size();
+    const std::size_t inside = command.host.cgroups().processes(place.cgroup).size();
     if (inside != 0) {
         throw Refusal(kWrongState,
                       place.text() + " still holds " + std::to_string(inside) + " process(es)");
     }
-    if (!command.cgroups().remove(place.cgroup)) {
+    if (!command.host.cgroups().remove(place.cgroup)) {
         throw Refusal(kHostFailure, "cannot remove cgroup " + place.cgroup);
     }
     if (place.owner == nullptr) {
-        command.cgroups().remove_parent_if_empty(place.cgroup);
+        command.host.cgroups().remove_parent_if_empty(place.cgroup);
     }
     place.groups->erase(place.groups->begin() + (&group - place.groups->data()));
     command.changed = true;
 }
 
+namespace {
+
 void bind(Command &command, bool bind) {
-    const Options options(
-        command.words, 1,
-        {{"-g", true}, {"-c", true}, {"-n", true}, {"-pid", true}, {"-vpid", true}});
-    const GroupPlace place = place_of(command, options);
+    const GroupPlace place = place_of(command);
     Group &group = place.named();
     // Unbinding needs no living process: one that has ended must still leave its group.
-    const pid_t pid = named_process(command, options, place.owner, bind);
+    const pid_t pid = named_process(command, place.owner, bind);
     const auto found = std::find_if(group.bound.begin(), group.bound.end(),
                                     [&](const Binding &binding) { return binding.pid == pid; });
     const std::string what = "process " + std::to_string(pid);
@@ -138,13 +138,13 @@ void bind(Command &command, bool bind) {
         if (found != group.bound.end()) {
             throw Refusal(kExists, what + " is bound to " + place.text());
         }
-        if (!command.cgroups().exists(place.cgroup)) {
+        if (!command.host.cgroups().exists(place.cgroup)) {
             throw Refusal(kWrongState, place.text() +
                                            " has no cgroup: the container is not "
                                            "running");
         }
-        Binding binding{pid, command.cgroups().cgroup_paths(pid)};
-        command.cgroups().move(pid, place.cgroup);
+        Binding binding{pid, command.host.cgroups().cgroup_paths(pid)};
+        command.host.cgroups().move(pid, place.cgroup);
         group.bound.push_back(binding);
     } else {
         if (found == group.bound.end()) {
@@ -157,8 +157,8 @@ void bind(Command &command, bool bind) {
 }
 
 void registration(Command &command, bool add) {
-    const Options options(command.words, 1, {{"-n", true}, {"-pid", true}, {"-vpid", true}});
-    Container &container = named_container(command, options.required("-n"));
+    const Options &options = command.options();
+    Container &container = command.named_container();
     if (options.has("-pid") == options.has("-vpid")) {
         throw Refusal(kUsage, "give exactly one of -pid and -vpid");
     }
@@ -180,7 +180,7 @@ void registration(Command &command, bool add) {
         command.changed = true;
         return;
     }
-    const pid_t pid = named_process(command, options, &container, true);
+    const pid_t pid = named_process(command, &container, true);
     const pid_t vpid = virtual_number ? number : namespace_pid(pid);
     if (std::any_of(registered.begin(), registered.end(),
                     [&](const std::pair<int, int> &pair) { return pair.first == pid; })) {
@@ -190,31 +190,28 @@ void registration(Command &command, bool add) {
     command.changed = true;
 }
 
-void pidlist(Command &command) {
-    const Options options(command.words, 1, {{"-n", true}});
-    const Container &container = named_container(command, options.required("-n"));
-    for (const auto &pair : container.registered) {
-        command.out += std::to_string(pair.first) + "," + std::to_string(pair.second) + "\n";
-    }
-}
-
 }  // namespace
 
-void group_verb(Command &command) {
-    const std::string &verb = command.words[0];
-    const bool application = !command.is_system();
-    if (verb == "create") {
-        create_group(command);
-    } else if (verb == "destroy") {
-        destroy_group(command);
-    } else if (verb == "bind" || verb == "unbind") {
-        bind(command, verb == "bind");
-    } else if (application && (verb == "register" || verb == "unregister")) {
-        registration(command, verb == "register");
-    } else if (application && verb == "pidlist") {
-        pidlist(command);
-    } else {
-        throw Refusal(kUsage, "unknown verb '" + verb + "'");
+void run_bind(Command &command) {
+    bind(command, true);
+}
+
+void run_unbind(Command &command) {
+    bind(command, false);
+}
+
+void run_register(Command &command) {
+    registration(command, true);
+}
+
+void run_unregister(Command &command) {
+    registration(command, false);
+}
+
+void run_pidlist(Command &command) {
+    const Container &container = command.named_container();
+    for (const auto &pair : container.registered) {
+        command.out += std::to_string(pair.first) + "," + std::to_string(pair.second) + "\n";
     }
 }
 

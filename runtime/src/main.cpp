@@ -1,69 +1,31 @@
 // The runtime's tools: one program, installed under the names zor-sys (system containers),
 // zor-app (application containers) and zor-target (the receiving side of a migration), that
-// acts by the name it was started with. Each command holds the state directory's lock while
-// it runs, reads the records, asks runc and the kernel, and saves the records if it changed
-// them.
+// acts by the name it was started with. The verb table (verb_table.cpp) says what each verb
+// takes and which lock it holds; the command reads the records under that lock, asks runc and
+// the kernel, and saves the records if it changed them. Refusals are printed here, and only
+// here.
 #include "bundle.hpp"
+#include "command.hpp"
 #include "refusal.hpp"
 #include "state_store.hpp"
-#include "verbs.hpp"
+#include "verb_table.hpp"
+#include "zor_contract.h"
 
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <string>
 
 namespace {
 
 using zor::Command;
-using zor::Refusal;
+using zor::LockKind;
 
 // A command waits this long for others on the same state to finish.
 constexpr int kLockSeconds = 60;
-
-using Verb = void (*)(Command &);
-
-struct VerbEntry {
-    const char *verb;
-    Verb run;
-    bool reads_only;
-};
-
-constexpr VerbEntry kVerbs[] = {
-    {"search", zor::container_verb, true},   {"info", zor::container_verb, true},
-    {"status", zor::container_verb, true},   {"getpid", zor::container_verb, true},
-    {"start", zor::container_verb, false},   {"stop", zor::container_verb, false},
-    {"suspend", zor::container_verb, false}, {"resume", zor::container_verb, false},
-    {"share", zor::container_verb, false},   {"unshare", zor::container_verb, false},
-    {"list", zor::record_verb, true},        {"remove", zor::record_verb, false},
-    {"save", zor::record_verb, false},       {"load", zor::record_verb, false},
-    {"commit", zor::record_verb, false},     {"checkpoint", zor::record_verb, false},
-    {"restart", zor::record_verb, false},    {"limit", zor::resource_verb, false},
-    {"unlimit", zor::resource_verb, false},  {"usage", zor::resource_verb, true},
-    {"bind", zor::group_verb, false},        {"unbind", zor::group_verb, false},
-    {"register", zor::group_verb, false},    {"unregister", zor::group_verb, false},
-    {"pidlist", zor::group_verb, true},      {"migrate", zor::migration_verb, false},
-};
-
-VerbEntry entry_for(const std::vector<std::string> &words) {
-    if (words.empty()) {
-        throw Refusal(zor::kUsage, "no verb given");
-    }
-    const std::string &verb = words[0];
-    // create and destroy take a container with -n, or a control group with -g or -c.
-    if (verb == "create" || verb == "destroy") {
-        const bool group = words.size() > 1 && (words[1] == "-g" || words[1] == "-c");
-        return {verb.c_str(), group ? zor::group_verb : zor::container_verb, false};
-    }
-    for (const VerbEntry &entry : kVerbs) {
-        if (verb == entry.verb) {
-            return entry;
-        }
-    }
-    throw Refusal(zor::kUsage, "unknown verb '" + verb + "'");
-}
 
 void write_all(const std::string &text) {
     std::size_t done = 0;
@@ -79,29 +41,23 @@ void write_all(const std::string &text) {
     }
 }
 
-int run(const std::string &program, const std::vector<std::string> &words) {
-    Command command;
-    command.program = program;
-    command.words = words;
-    if (program == "zor-target") {
-        // It waits for a sender without the state lock; it locks only to adopt the container.
-        return zor::receive_migration(command);
+int run(unsigned tool, const std::vector<std::string> &words) {
+    const zor::VerbEntry &entry = zor::entry_for(tool, words);
+    const zor::Invocation invocation(tool, entry, words);
+    zor::Host host;
+    Command command(invocation, host);
+    if (entry.lock == LockKind::kNone) {
+        entry.handler(command);
+        return command.exit_status;
     }
-    const VerbEntry entry = entry_for(words);
-    if (entry.run == zor::migration_verb && !command.is_system()) {
-        throw Refusal(zor::kUsage, "unknown verb 'migrate'");
-    }
-    command.directory = zor::state_directory();
-    const zor::StateLock lock(
-        command.directory,
-        entry.reads_only ? zor::StateLock::Kind::kShared : zor::StateLock::Kind::kExclusive,
-        kLockSeconds);
-    zor::State state = zor::load_state(command.directory);
-    command.state = &state;
-    command.domain = command.is_system() ? &state.system : &state.application;
-    entry.run(command);
+    const zor::StateLock lock(host.directory(),
+                              entry.lock == LockKind::kShared ? zor::StateLock::Kind::kShared
+                                                              : zor::StateLock::Kind::kExclusive,
+                              kLockSeconds);
+    command.load();
+    entry.handler(command);
     if (command.changed) {
-        zor::save_state(command.directory, state);
+        command.save_now();
     }
     write_all(command.out);
     return command.exit_status;
@@ -115,15 +71,16 @@ int main(int argc, char **argv) {
     if (argc == 2 && std::string(argv[1]) == zor::kLoopbackHookWord) {
         return zor::run_loopback_hook();
     }
-    if (program != "zor-sys" && program != "zor-app" && program != "zor-target") {
-        std::fprintf(stderr, "%s: start this program as zor-sys, zor-app or zor-target\n",
-                     program.c_str());
+    const unsigned tool = zor::tool_named(program);
+    if (tool == 0) {
+        std::fprintf(stderr, "%s: start this program as %s, %s or %s\n", program.c_str(),
+                     ZOR_TOOL_SYS, ZOR_TOOL_APP, ZOR_TOOL_TARGET);
         return zor::kUsage;
     }
     const std::vector<std::string> words(argv + 1, argv + argc);
     try {
-        return run(program, words);
-    } catch (const Refusal &refusal) {
+        return run(tool, words);
+    } catch (const zor::Refusal &refusal) {
         std::fprintf(stderr, "%s: %s\n", program.c_str(), refusal.what());
         return refusal.status();
     } catch (const std::exception &error) {

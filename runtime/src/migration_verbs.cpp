@@ -11,9 +11,11 @@
 #include "filesystems.hpp"
 #include "options.hpp"
 #include "refusal.hpp"
+#include "scope_guard.hpp"
 #include "stream_socket.hpp"
 #include "transfer.hpp"
 #include "verbs.hpp"
+#include "zor_contract.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -39,12 +41,8 @@ constexpr Milliseconds kRunningWait(120000);
 // Like the dispatcher's: how long the receiver waits for other commands on its state.
 constexpr int kLockSeconds = 60;
 
-// The sender's picture, beside the container's root filesystem, so that a sender killed after
-// the dump leaves it where resume, destroy and the next migrate take it away.
-constexpr char kOutgoing[] = "/outgoing";
-// The receiver's pictures: incoming/<name>.<pid>, until the container runs or the receiver
+// The receiver's pictures are incoming/<name>.<pid>, until the container runs or the receiver
 // gives up; one whose receiver was killed is removed by the next zor-target.
-constexpr char kIncoming[] = "/incoming";
 
 Milliseconds seconds_from(const char *variable, int fallback) {
     // NOLINTNEXTLINE(concurrency-mt-unsafe)
@@ -59,72 +57,58 @@ Milliseconds seconds_from(const char *variable, int fallback) {
     return Milliseconds(seconds * 1000LL);
 }
 
-int checked_port(const Options &options) {
-    const int port = checked_number(options.required("-p"), "-p value");
-    if (port <= 0 || port > 65535) {
-        throw Refusal(kUsage, "the -p value must be a port number, 1 to 65535");
-    }
-    return port;
-}
-
 // What is left of a container once its program runs elsewhere: runc's instance (killed
 // frozen, so that it never runs again beside the copy), its cgroups, its folder, its record.
 void remove_sent_container(Command &command, Container &container) {
-    const std::string id = container_runc_id(true, container.name);
-    for (Group &group : container.groups) {
-        for (const Binding &binding : group.bound) {
-            Cgroups::move_back(binding.pid, binding.origin);
-        }
-    }
-    command.runc().remove(id, true);
-    const std::string cgroup = container_cgroup(command, true, container.name);
-    if (command.cgroups().exists(cgroup) && !command.cgroups().kill_all(cgroup)) {
-        throw Refusal(kHostFailure, "processes in cgroup " + cgroup + " do not end");
-    }
-    if (!command.cgroups().remove(cgroup)) {
-        throw Refusal(kHostFailure, "cannot remove cgroup " + cgroup);
-    }
-    command.cgroups().remove_parent_if_empty(cgroup);
-    remove_container_directory(container_directory(command, true, container.name));
-    command.domain->containers.erase(container.name);
+    const std::string name = container.name;
+    command.reference(name).remove_from_host(container, Ending::kFrozen);
+    command.domain().containers.erase(name);
     command.changed = true;
 }
 
-void migrate(Command &command) {
-    const Options options(command.words, 1, {{"-n", true}, {"-d", true}, {"-p", true}});
-    Container &container = named_container(command, options.required("-n"));
-    const std::string &host = options.required("-d");
-    const int port = checked_port(options);
+}  // namespace
+
+void run_migrate(Command &command) {
+    const Options &options = command.options();
+    Container &container = command.named_container();
+    const std::string &host = options.required(ZOR_OPTION_DESTINATION);
+    const int port = checked_port(options.required(ZOR_OPTION_PORT));
     if (host.empty()) {
         throw Refusal(kUsage, "the -d value is empty");
     }
-    if (container_status(command, true, container) != 1) {
+    const ContainerRef reference = command.reference(container.name);
+    if (reference.status() != 1) {
         throw Refusal(kWrongState, "container '" + container.name + "' is not running");
     }
-    command.criu();
+    command.host.criu();
     const Milliseconds timeout = seconds_from(kTimeoutVariable, kDefaultTimeoutSeconds);
-    const std::string picture = container_directory(command, true, container.name) + kOutgoing;
+    const std::string picture = reference.outgoing_picture();
     remove_tree(picture);
     // Offered before the dump: a receiver that refuses costs the container no frozen moment.
     Sender sender(connect_to(host, port, timeout));
     sender.offer({container.name, container_to_json(container)});
-    dump_paused(command, true, container, picture);
+    dump_paused(command.host, reference, container, picture);
     try {
+        // Until the receiver lets it go, the container is this host's: it runs here again.
+        ScopeGuard kept([&] {
+            remove_tree(picture);
+            command.host.runc().resume(reference.runc_id());
+        });
         sender.send_folder(picture);
         sender.await_running(kRunningWait);
         sender.commit();
+        kept.dismiss();
     } catch (const Refusal &refusal) {
-        remove_tree(picture);
-        resume_after_dump(command, true, container);
-        throw Refusal(kMigrationFailure,
-                      refusal.what() + std::string("; the container runs here as before"));
-    } catch (...) {
-        remove_tree(picture);
-        resume_after_dump(command, true, container);
-        throw;
+        throw Refusal(kMigrationFailure, refusal, "the container runs here as before");
     }
     remove_sent_container(command, container);
 }
+
+void clear_outgoing_picture(const ContainerRef &reference) {
+    remove_tree(reference.outgoing_picture());
+}
+
+namespace {
 
 bool process_lives(pid_t pid) {
     return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM);
@@ -162,52 +146,63 @@ std::string reason_to_refuse(const std::string &directory, const Container &reco
     return "";
 }
 
+// Creates on this machine the directory and root filesystem of a container that arrives with
+// record (as create would from the same options and base) without starting it; refuses
+// kNotFound when its base image is missing here, kWrongState when the name is taken. The
+// record's snapshots, checkpoints, bindings and registered processes stay behind.
+Container &adopt_container(Command &command, const Container &record) {
+    const std::string &name = record.name;
+    if (command.domain().containers.count(name) != 0) {
+        throw Refusal(kWrongState, "container '" + name + "' exists here already");
+    }
+    Container container = record;
+    container.snapshots.clear();
+    container.checkpoints.clear();
+    container.registered.clear();
+    for (Group &group : container.groups) {
+        group.bound.clear();
+    }
+    require_base(command, container);
+    return add_container(command, container);
+}
+
 // Takes the container in: adopts its record and restores it, under the state lock. On
 // failure nothing of it is left here.
 void adopt_and_restore(Command &command, const Container &record, const std::string &picture) {
-    const StateLock lock(command.directory, StateLock::Kind::kExclusive, kLockSeconds);
-    State state = load_state(command.directory);
-    command.state = &state;
-    command.domain = &state.system;
+    const StateLock lock(command.host.directory(), StateLock::Kind::kExclusive, kLockSeconds);
+    command.load();
     // adopt_container refuses a name taken meanwhile, so what is recorded under the name
     // after a failure is what this receiver began to make.
-    const bool taken = state.system.containers.count(record.name) != 0;
-    try {
-        Container &container = adopt_container(command, true, record);
-        // The picture holds an overlay's upper folder or a whole tree, as the sender's root
-        // filesystem was; the two cannot stand in for each other.
-        if (container.overlay != record.overlay) {
-            const auto kind = [](bool overlay) { return overlay ? "an overlay" : "a copy"; };
-            throw Refusal(kMigrationFailure, std::string("the root filesystem is ") +
-                                                 kind(record.overlay) + " there but would be " +
-                                                 kind(container.overlay) + " here");
+    const bool taken = command.domain().containers.count(record.name) != 0;
+    ScopeGuard adopted([&] {
+        if (!taken && command.domain().containers.count(record.name) != 0) {
+            remove_container_directory(command.reference(record.name).directory());
+            command.domain().containers.erase(record.name);
+            command.save_now();
         }
-        restore_picture(command, true, container, picture);
-    } catch (...) {
-        if (!taken && state.system.containers.count(record.name) != 0) {
-            remove_container_directory(container_directory(command, true, record.name));
-            state.system.containers.erase(record.name);
-            save_state(command.directory, state);
-        }
-        throw;
+    });
+    Container &container = adopt_container(command, record);
+    // The picture holds an overlay's upper folder or a whole tree, as the sender's root
+    // filesystem was; the two cannot stand in for each other.
+    if (container.overlay != record.overlay) {
+        const auto kind = [](bool overlay) { return overlay ? "an overlay" : "a copy"; };
+        throw Refusal(kMigrationFailure, std::string("the root filesystem is ") +
+                                             kind(record.overlay) + " there but would be " +
+                                             kind(container.overlay) + " here");
     }
-    save_state(command.directory, state);
+    restore_picture(command.host, command.reference(record.name), container, picture);
+    adopted.dismiss();
+    command.save_now();
 }
 
 // Takes away again a container that this receiver restored but whose sender did not let go.
 void remove_received_container(Command &command, const std::string &name) {
-    const StateLock lock(command.directory, StateLock::Kind::kExclusive, kLockSeconds);
-    State state = load_state(command.directory);
-    command.state = &state;
-    command.domain = &state.system;
-    Container &container = named_container(command, name);
-    stop_container(command, true, container, true);
-    const std::string cgroup = container_cgroup(command, true, name);
-    command.cgroups().remove(cgroup);
-    command.cgroups().remove_parent_if_empty(cgroup);
-    remove_container_directory(container_directory(command, true, name));
-    state.system.containers.erase(name);
-    save_state(command.directory, state);
+    const StateLock lock(command.host.directory(), StateLock::Kind::kExclusive, kLockSeconds);
+    command.load();
+    Container &container = command.named_container(name);
+    command.reference(name).remove_from_host(container, Ending::kAtOnce);
+    command.domain().containers.erase(name);
+    command.save_now();
 }
 
 void receive(Command &command, Receiver &receiver, const std::string &name,
@@ -221,7 +216,7 @@ void receive(Command &command, Receiver &receiver, const std::string &name,
         try {
             record = container_from_json(offer.record);
             why = record.name != name ? "the record is of another container"
-                                      : reason_to_refuse(command.directory, record);
+                                      : reason_to_refuse(command.host.directory(), record);
         } catch (const Refusal &refusal) {
             why = refusal.what();
         }
@@ -240,51 +235,39 @@ void receive(Command &command, Receiver &receiver, const std::string &name,
         } catch (const Refusal &) {
             // The sender has gone; the refusal below is what matters.
         }
-        throw Refusal(kMigrationFailure, refusal.what());
+        throw Refusal(kMigrationFailure, refusal);
     }
     try {
         receiver.report_running();
         receiver.await_commit();
     } catch (const Refusal &refusal) {
         remove_received_container(command, name);
-        throw Refusal(kMigrationFailure,
-                      refusal.what() +
-                          std::string("; the sender kept the container, so it was removed here"));
+        throw Refusal(kMigrationFailure, refusal,
+                      "the sender kept the container, so it was removed here");
     }
 }
 
 }  // namespace
 
-void migration_verb(Command &command) {
-    if (!command.is_system()) {
-        throw Refusal(kUsage, "unknown verb 'migrate'");
-    }
-    migrate(command);
-}
-
-void clear_outgoing_picture(Command &command, const Container &container) {
-    remove_tree(container_directory(command, true, container.name) + kOutgoing);
-}
-
-int receive_migration(Command &command) {
-    const Options options(command.words, 0, {{"-n", true}, {"-p", true}});
-    const std::string &name = checked_name(options.required("-n"), "container");
-    const int port = checked_port(options);
+void run_receive(Command &command) {
+    const Options &options = command.options();
+    const std::string &name = checked_name(options.required(ZOR_OPTION_NAME), "container");
+    const int port = checked_port(options.required(ZOR_OPTION_PORT));
     const Milliseconds timeout = seconds_from(kTimeoutVariable, kDefaultTimeoutSeconds);
     const Milliseconds wait = seconds_from(kWaitVariable, kDefaultWaitSeconds);
-    command.directory = state_directory();
+    const std::string &directory = command.host.directory();
     {
         // Made under the lock, as every command makes the state directory.
-        const StateLock lock(command.directory, StateLock::Kind::kShared, kLockSeconds);
+        const StateLock lock(directory, StateLock::Kind::kShared, kLockSeconds);
     }
-    command.criu();
+    command.host.criu();
     // Said at once rather than to the sender that comes: the state file is replaced whole, so
     // a look without the lock reads one version of it.
-    if (load_state(command.directory).system.containers.count(name) != 0) {
+    if (load_state(directory).system.containers.count(name) != 0) {
         throw Refusal(kExists, "container '" + name + "' exists here already");
     }
     Listener listener(port);
-    const std::string incoming = command.directory + kIncoming;
+    const std::string incoming = command.host.layout().incoming_directory();
     remove_abandoned_pictures(incoming);
     std::error_code error;
     fs::create_directories(incoming, error);
@@ -294,17 +277,13 @@ int receive_migration(Command &command) {
     if (!fs::create_directory(holder, error)) {
         throw Refusal(kStateFailure, "cannot make " + holder + ": " + error.message());
     }
-    try {
-        Receiver receiver(listener.accept(wait, timeout));
-        receive(command, receiver, name, picture);
-    } catch (...) {
+    // What was received goes whether the container runs here now or not.
+    ScopeGuard received([&] {
         remove_tree(holder);
         rmdir(incoming.c_str());
-        throw;
-    }
-    remove_tree(holder);
-    rmdir(incoming.c_str());
-    return 0;
+    });
+    Receiver receiver(listener.accept(wait, timeout));
+    receive(command, receiver, name, picture);
 }
 
 }  // namespace zor

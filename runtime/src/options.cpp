@@ -10,7 +10,7 @@
 namespace zor {
 
 Options::Options(const std::vector<std::string> &words, std::size_t from,
-                 std::initializer_list<OptionWord> allowed) {
+                 const std::vector<OptionWord> &allowed) {
     for (std::size_t at = from; at < words.size(); ++at) {
         const std::string &word = words[at];
         const OptionWord *known = nullptr;
@@ -75,6 +75,14 @@ int checked_number(const std::string &text, const char *what) {
         throw Refusal(kUsage, std::string("the ") + what + " '" + text + "' is not a number");
     }
     return static_cast<int>(number);
+}
+
+int checked_port(const std::string &text) {
+    const int port = checked_number(text, "-p value");
+    if (!is_port_number(port)) {
+        throw Refusal(kUsage, "the -p value must be a port number, 1 to 65535");
+    }
+    return port;
 }
 
 }  // namespace zor

@@ -2,7 +2,6 @@
 // repeated or valueless option is refused, not guessed.
 #pragma once
 
-#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
@@ -19,7 +18,7 @@ public:
     // Parses words[from] onwards; refuses (kUsage) an unknown or repeated word and an option
     // whose value is missing.
     Options(const std::vector<std::string> &words, std::size_t from,
-            std::initializer_list<OptionWord> allowed);
+            const std::vector<OptionWord> &allowed);
 
     bool has(const std::string &word) const { return values_.count(word) != 0; }
     // The value of an option that must be given.
@@ -34,6 +33,14 @@ private:
 // A container, snapshot, base, group or application name: not empty, no blank, no control
 // character, no '/', not "." or ".." (names become directory names). Refuses with kUsage.
 const std::string &checked_name(const std::string &name, const char *what);
+
+// True for a TCP port number, 1 to 65535.
+constexpr bool is_port_number(long long number) {
+    return number >= 1 && number <= 65535;
+}
+
+// The value of a port option (-p): a port number; refuses with kUsage.
+int checked_port(const std::string &text);
 
 // A decimal number in the range of a signed 32-bit integer; refuses with kUsage.
 int checked_number(const std::string &text, const char *what);

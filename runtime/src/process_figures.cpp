@@ -17,50 +17,67 @@ long long kib_of(const std::string &line) {
     return std::strtoll(line.c_str() + colon + 1, nullptr, 10);
 }
 
-// State letter and processor ticks from /proc/PID/stat; the command name in parentheses may
-// hold blanks, so fields are counted after its closing parenthesis.
-bool read_stat(pid_t pid, char &state, unsigned long long &ticks) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text;
-    if (!std::getline(in, text)) {
+}  // namespace
+
+bool parse_process_stat(const std::string &line, ProcessStat &stat) {
+    const std::size_t close = line.rfind(')');
+    if (close == std::string::npos || close + 2 > line.size()) {
         return false;
     }
-    const std::size_t close = text.rfind(')');
-    if (close == std::string::npos) {
-        return false;
-    }
-    std::stringstream fields(text.substr(close + 2));
+    std::stringstream fields(line.substr(close + 1));
     std::string field;
     unsigned long long user = 0;
     unsigned long long system = 0;
-    for (int index = 3; fields >> field; ++index) {
+    int index = 3;
+    for (; fields >> field && index <= 22; ++index) {
         if (index == 3) {
-            state = field[0];
+            stat.state = field[0];
         } else if (index == 14) {
             user = std::strtoull(field.c_str(), nullptr, 10);
         } else if (index == 15) {
             system = std::strtoull(field.c_str(), nullptr, 10);
-            break;
+        } else if (index == 22) {
+            stat.start = std::strtoull(field.c_str(), nullptr, 10);
         }
     }
-    ticks = user + system;
-    return true;
+    stat.ticks = user + system;
+    return index > 3;
 }
 
-}  // namespace
+bool read_process_stat(pid_t pid, ProcessStat &stat) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    return pid > 0 && std::getline(in, line) && parse_process_stat(line, stat);
+}
+
+pid_t namespace_pid(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("NSpid:", 0) == 0) {
+            std::stringstream fields(line.substr(6));
+            pid_t last = 0;
+            pid_t value = 0;
+            while (fields >> value) {
+                last = value;
+            }
+            return last;
+        }
+    }
+    return 0;
+}
 
 bool process_alive(pid_t pid) {
-    char state = '-';
-    unsigned long long ticks = 0;
-    return pid > 0 && read_stat(pid, state, ticks) && state != 'Z' && state != 'X';
+    ProcessStat stat;
+    return read_process_stat(pid, stat) && stat.state != 'Z' && stat.state != 'X';
 }
 
 bool read_process_figures(pid_t pid, ProcessFigures &figures) {
-    char state = '-';
-    unsigned long long ticks = 0;
-    if (pid <= 0 || !read_stat(pid, state, ticks) || state == 'Z' || state == 'X') {
+    ProcessStat stat;
+    if (!read_process_stat(pid, stat) || stat.state == 'Z' || stat.state == 'X') {
         return false;
     }
+    const unsigned long long ticks = stat.ticks;
     const long ticks_per_second = sysconf(_SC_CLK_TCK);
     figures.cpu_milliseconds = static_cast<long long>(
         ticks * 1000ULL /

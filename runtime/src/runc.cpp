@@ -1,6 +1,7 @@
 // runc's command line and its JSON answers.
 #include "runc.hpp"
 
+#include "process_figures.hpp"
 #include "program_run.hpp"
 #include "refusal.hpp"
 
@@ -114,6 +115,31 @@ void Runc::run_checked(const std::vector<std::string> &words, const char *what) 
     }
 }
 
+bool parse_runc_state_file(const std::string &text, RuncStateFile &file) {
+    const auto parsed = nlohmann::json::parse(text, nullptr, false);
+    if (!parsed.is_object()) {
+        return false;
+    }
+    const auto pid = parsed.find("init_process_pid");
+    const auto start = parsed.find("init_process_start");
+    if (pid == parsed.end() || !pid->is_number_integer() ||
+        (start != parsed.end() && !start->is_number_unsigned())) {
+        return false;
+    }
+    file.pid = pid->get<int>();
+    file.start = start == parsed.end() ? 0ULL : start->get<unsigned long long>();
+    file.cgroup_paths.clear();
+    const auto paths = parsed.find("cgroup_paths");
+    if (paths != parsed.end() && paths->is_object()) {
+        for (const auto &entry : paths->items()) {
+            if (entry.value().is_string()) {
+                file.cgroup_paths.emplace(entry.key(), entry.value().get<std::string>());
+            }
+        }
+    }
+    return true;
+}
+
 namespace {
 
 // runc 1.1 keeps an instance as <root>/<id>/state.json, written whole (by rename), and tells
@@ -123,32 +149,18 @@ namespace {
 // file that cannot be read falls back to runc state.
 bool read_state_file(const std::string &directory, RuncInstance &instance) {
     std::ifstream in(directory + "/state.json");
-    if (!in) {
-        return false;
-    }
-    const auto parsed = nlohmann::json::parse(in, nullptr, false);
-    if (!parsed.is_object() || !parsed.contains("init_process_pid")) {
+    std::stringstream text;
+    text << in.rdbuf();
+    RuncStateFile file;
+    if (!in || !parse_runc_state_file(text.str(), file)) {
         return false;
     }
     instance.exists = true;
-    const int pid = parsed.value("init_process_pid", 0);
-    const unsigned long long start = parsed.value("init_process_start", 0ULL);
-    std::ifstream stat_file("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat;
-    std::getline(stat_file, stat);
-    const std::size_t close = stat.rfind(')');
-    std::stringstream fields(close == std::string::npos ? std::string() : stat.substr(close + 2));
-    std::string field;
-    char state = 'X';
-    unsigned long long started = 0;
-    for (int index = 3; fields >> field && index <= 22; ++index) {
-        if (index == 3) {
-            state = field[0];
-        } else if (index == 22) {
-            started = std::strtoull(field.c_str(), nullptr, 10);
-        }
-    }
-    if (pid <= 0 || state == 'Z' || state == 'X' || started != start) {
+    const int pid = file.pid;
+    const unsigned long long start = file.start;
+    ProcessStat stat;
+    const bool alive = read_process_stat(pid, stat);
+    if (!alive || stat.state == 'Z' || stat.state == 'X' || stat.start != start) {
         instance.status = "stopped";
         return true;
     }
@@ -158,7 +170,7 @@ bool read_state_file(const std::string &directory, RuncInstance &instance) {
         instance.status = "created";
         return true;
     }
-    const auto paths = parsed.value("cgroup_paths", std::map<std::string, std::string>());
+    const auto &paths = file.cgroup_paths;
     std::string frozen;
     const auto freezer = paths.find("freezer");
     const auto unified = paths.find("");

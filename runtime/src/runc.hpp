@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,17 @@ private:
     void create_or_run(const char *how, const std::string &id, const std::string &bundle,
                        const std::string &log) const;
 };
+
+// What the runtime reads of the state.json that runc keeps for an instance.
+struct RuncStateFile {
+    int pid = 0;                                      // the init process
+    unsigned long long start = 0;                     // its start time after boot, in clock ticks
+    std::map<std::string, std::string> cgroup_paths;  // controller ("" for v2) to directory
+};
+
+// Parses runc's state.json text; false when it is not one (damaged, or a field of the wrong
+// type), so that the caller asks runc itself.
+bool parse_runc_state_file(const std::string &text, RuncStateFile &file);
 
 // The runc instance id of a container: "s-" or "a-" and the name, with each byte outside
 // [A-Za-z0-9_.-] written as "+XX", since runc takes only those characters.

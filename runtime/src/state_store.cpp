@@ -1,6 +1,7 @@
 // The record file in JSON, its lock, and where the state directory is.
 #include "state_store.hpp"
 
+#include "file_replace.hpp"
 #include "refusal.hpp"
 
 #include <fcntl.h>
@@ -204,27 +205,11 @@ State load_state(const std::string &directory) {
 
 void save_state(const std::string &directory, const State &state) {
     const std::string path = directory + "/" + kStateFile;
-    const std::string temporary = path + ".new";
     const std::string text =
         json{{"system", state.system}, {"application", state.application}}.dump(1) + "\n";
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    bool written = fd >= 0;
-    std::size_t done = 0;
-    while (written && done < text.size()) {
-        const ssize_t wrote = write(fd, text.data() + done, text.size() - done);
-        if (wrote < 0 && errno == EINTR) {
-            continue;
-        }
-        written = wrote > 0;
-        done += written ? static_cast<std::size_t>(wrote) : 0;
-    }
-    written = written && fsync(fd) == 0;
-    if (fd >= 0) {
-        close(fd);
-    }
-    if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
-        throw Refusal(kStateFailure,
-                      "cannot write '" + path + "': " + std::generic_category().message(errno));
+    const int error = replace_file(path, text, 0600);
+    if (error != 0) {
+        throw Refusal(kStateFailure, "cannot write '" + path + "'", error);
     }
 }
 

@@ -70,6 +70,7 @@ struct Base {
 
 // The records of one tool: zor-sys or zor-app. The two tools' names do not meet.
 struct Domain {
+    enum class Kind { kSystem, kApplication };
     std::map<std::string, Container> containers;
     std::vector<Base> bases;
     std::vector<Group> groups;  // control groups of no container
@@ -79,6 +80,10 @@ struct Domain {
 struct State {
     Domain system;
     Domain application;
+
+    Domain &domain(Domain::Kind kind) {
+        return kind == Domain::Kind::kSystem ? system : application;
+    }
 };
 
 // The state directory this process uses (absolute).

@@ -2,6 +2,7 @@
 // poll with the channel's timeout.
 #include "stream_socket.hpp"
 
+#include "options.hpp"
 #include "refusal.hpp"
 
 #include <arpa/inet.h>
@@ -134,7 +135,7 @@ void Channel::read_exact(void *data, std::size_t size) {
 }
 
 Listener::Listener(int port, bool any_port) {
-    if (port < (any_port ? 0 : 1) || port > 65535) {
+    if (!(is_port_number(port) || (any_port && port == 0))) {
         throw Refusal(kUsage, "the port must be a number from 1 to 65535");
     }
     // One IPv6 socket that also takes IPv4 peers; a host without IPv6 gets an IPv4 one.
@@ -211,7 +212,7 @@ Channel Listener::accept(Milliseconds wait, Milliseconds io_timeout) const {
 }
 
 Channel connect_to(const std::string &host, int port, Milliseconds timeout) {
-    if (port < 1 || port > 65535) {
+    if (!is_port_number(port)) {
         throw Refusal(kUsage, "the port must be a number from 1 to 65535");
     }
     addrinfo hints{};

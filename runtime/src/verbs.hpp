@@ -1,107 +1,93 @@
-// The verbs of the runtime's tools. Each works on the records of its tool's domain, under the
-// lock that the dispatcher holds, and either succeeds (writing what it prints into out) or
-// throws a Refusal.
+// The verbs of the runtime's tools, one handler per verb (and per form of a verb), in files by
+// subject; verb_table.cpp names each once. A handler works on the records of its tool's
+// domain, under the lock that the dispatcher holds, and either succeeds (writing what it
+// prints into command.out) or throws a Refusal. Below them, what several subjects share.
 #pragma once
 
-#include "cgroups.hpp"
-#include "runc.hpp"
-#include "state_store.hpp"
+#include "command.hpp"
 
 #include <sys/types.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
 namespace zor {
 
-class Command {
-public:
-    std::string program;             // zor-sys, zor-app or zor-target
-    std::vector<std::string> words;  // the verb and what follows it
-    std::string directory;           // the state directory
-    State *state = nullptr;
-    Domain *domain = nullptr;  // the program's records within state
-    std::string out;           // printed on standard output on success
-    bool changed = false;      // the state must be saved
-    int exit_status = 0;       // status query: the status number
+// Containers (container_verbs.cpp).
+void run_create(Command &command);
+void run_destroy(Command &command);
+void run_search(Command &command);
+void run_info(Command &command);
+void run_start(Command &command);
+void run_stop(Command &command);
+void run_status(Command &command);
+void run_getpid(Command &command);
+void run_suspend(Command &command);
+void run_resume(Command &command);
+void run_share(Command &command);
+void run_unshare(Command &command);
+void run_list_containers(Command &command);
 
-    bool is_system() const { return program != "zor-app"; }
-    // runc and the cgroups, found on first use (a refusal when missing).
-    const Runc &runc();
-    const Cgroups &cgroups();
-    // The CRIU that runc drives (absolute path), found on first use; refuses with
-    // kNeedsCheckpointer, in one line saying why, when no working CRIU can be had.
-    const std::string &criu();
-    // Saves the records now, in the middle of a verb, so that a command killed later leaves
-    // a record of what it has begun to make.
-    void save_now() const;
+// Snapshots and base images (snapshot_verbs.cpp), and the listings of snapshots and
+// checkpoints alike.
+void run_save(Command &command);
+void run_load(Command &command);
+void run_commit(Command &command);
+void run_list_bases(Command &command);
+void run_list_snapshots(Command &command);
+void run_list_checkpoints(Command &command);
+void run_remove_base(Command &command);
+void run_remove_snapshot(Command &command);
+// remove without --base, --snapshot (or --checkpoint): refuses, naming what it takes.
+void run_remove_unknown(Command &command);
 
-private:
-    std::unique_ptr<Runc> runc_;
-    std::unique_ptr<Cgroups> cgroups_;
-    std::string criu_;
-};
+// Checkpoints (checkpoint_verbs.cpp).
+void run_checkpoint(Command &command);
+void run_restart(Command &command);
+void run_remove_checkpoint(Command &command);
 
-// The container a command names; refuses with kNotFound.
-Container &named_container(Command &command, const std::string &name);
+// Control groups and registered processes (group_verbs.cpp).
+void run_create_group(Command &command);
+void run_destroy_group(Command &command);
+void run_bind(Command &command);
+void run_unbind(Command &command);
+void run_register(Command &command);
+void run_unregister(Command &command);
+void run_pidlist(Command &command);
 
-// Where a container lives: its directory, runc id and cgroup path. system chooses the domain.
-std::string container_directory(const Command &command, bool system, const std::string &name);
-std::string container_cgroup(const Command &command, bool system, const std::string &name);
-std::string container_runc_id(bool system, const std::string &name);
-// The root filesystem of the base image a container was made from.
-std::string base_image_path(Command &command, bool system, const Container &container);
+// Limits and usage (limit_verbs.cpp).
+void run_limit(Command &command);
+void run_unlimit(Command &command);
+void run_usage(Command &command);
+
+// Migration (migration_verbs.cpp): migrate sends a running system container to a zor-target,
+// and removes it here once it runs there; on failure it runs here as before. zor-target
+// -n NAME -p PORT receives one container and restores it running; it holds the state lock
+// only while it adopts and restores the container.
+void run_migrate(Command &command);
+void run_receive(Command &command);
+// Removes the picture that a migrate killed after its dump left beside the container.
+void clear_outgoing_picture(const ContainerRef &reference);
+
+// Shared by the subjects (container_setup.cpp).
+
 // The snapshot or checkpoint called name among records, or nullptr.
 Snapshot *find_record(std::vector<Snapshot> &records, const std::string &name);
 // A snapshot or checkpoint record called name of the container as it is now, with a new id.
 Snapshot record_now(Command &command, const Container &container, const std::string &name);
 // Refuses with kNotFound a container whose base image is neither built in nor made here.
-void require_base(const Command &command, const Container &container);
+void require_base(Command &command, const Container &container);
 // Records a new container, then makes its directory and root filesystem; the caller has
 // checked that the name is free. Returns the recorded container.
-Container &add_container(Command &command, bool system, const Container &container);
-
-// Status number: 0 stopped, 1 running, 2 suspended, from runc's own state.
-int container_status(Command &command, bool system, const Container &container);
-// The main process on the host; refuses with kWrongState when the container does not run.
-pid_t main_pid(Command &command, bool system, const Container &container);
-// Stops the container if it runs (SIGTERM, then SIGKILL after the grace period) and removes
-// runc's instance; the processes bound to its groups go back where they came from. With
-// at_once, SIGKILL at once: for programs that are replaced, whose ending does not matter.
-void stop_container(Command &command, bool system, Container &container, bool at_once = false);
-
+Container &add_container(Command &command, const Container &container);
 // Writes the container's config.json from its record: its main process, and the limits it
 // keeps now (runc sets them when it makes the cgroup, on start and on restore alike).
-void write_container_bundle(Command &command, bool system, const Container &container);
-
+void write_container_bundle(const ContainerRef &reference, const Container &container);
 // Makes the cgroups of a container's control groups and sets every limit its record keeps,
-// on a container whose runc instance exists.
-void apply_cgroup_records(Command &command, bool system, const Container &container);
-
-// The number a process has in the innermost PID namespace it belongs to (last NSpid field),
-// or 0 when it is gone.
-pid_t namespace_pid(pid_t pid);
-// The host process of container whose namespace number is vpid; refuses with kNotFound.
-pid_t host_pid_of(Command &command, bool system, const Container &container, pid_t vpid);
-
-// search, info, create, destroy, start, stop, status, getpid, suspend, resume, share, unshare
-void container_verb(Command &command);
-// list, remove, save, load, commit, checkpoint, restart
-void record_verb(Command &command);
-// checkpoint and restart (system containers), which record_verb hands on
-void checkpoint_verb(Command &command);
-// limit, unlimit, usage
-void resource_verb(Command &command);
-// create -g / -c, destroy -g, bind, unbind, register, unregister, pidlist
-void group_verb(Command &command);
-// migrate: sends a running system container to a zor-target, and removes it here once it
-// runs there; on failure it runs here as before.
-void migration_verb(Command &command);
-// zor-target -n NAME -p PORT: receives one container and restores it running; returns the
-// exit status. Holds the state lock only while it adopts and restores the container.
-int receive_migration(Command &command);
-// Removes the picture that a migrate killed after its dump left beside the container.
-void clear_outgoing_picture(Command &command, const Container &container);
+// on a container whose runc instance exists (limit_verbs.cpp).
+void apply_cgroup_records(const Host &host, const ContainerRef &reference,
+                          const Container &container);
+// The host process of the container whose namespace number is vpid; refuses with kNotFound.
+pid_t host_pid_of(const Host &host, const ContainerRef &reference, pid_t vpid);
 
 }  // namespace zor

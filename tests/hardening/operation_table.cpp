@@ -1,5 +1,6 @@
 // The table of operations and the commands each one is meant to compose.
 #include "operation_table.hpp"
+#include "zor_contract.h"
 
 #include <zorapp.h>
 #include <zorsys.h>
@@ -69,7 +70,8 @@ Operation tagged_op(const char *name, const char *prefix, const char *second,
             fixed_type,
             std::move(call),
             [prefix](const Case &c) {
-                return Commands{run(prefix + word(c.texts[0]) + " -t " + word(c.texts[1]))};
+                return Commands{
+                    run(prefix + word(c.texts[0]) + " " ZOR_OPTION_TAG " " + word(c.texts[1]))};
             }};
 }
 
@@ -87,7 +89,7 @@ Operation group_op(const char *name, const char *prefix, const char *number_flag
                     text += number_flag + number(c.number);
                 }
                 if (c.present[1]) {
-                    text += " -n " + word(c.texts[1]);
+                    text += " " ZOR_OPTION_NAME " " + word(c.texts[1]);
                 }
                 return Commands{run(text)};
             }};
@@ -133,23 +135,25 @@ std::vector<Operation> sys_operations() {
     std::vector<Operation> table;
     table.push_back({"zor_sys_create_container",
                      {{"name", false}, {"opt_b", true}, {"opt_f", true}},
-                     [](unsigned random) { return random % 2 == 0 ? 100 : 5; },
+                     [](unsigned random) { return random % 2 == 0 ? ZOR_SYS_TABLE_TYPE : 5; },
                      [](const Case &c) {
                          zor_sys_config config{c.type, c.number, const_cast<char *>(arg(c, 1)),
                                                const_cast<char *>(arg(c, 2))};
                          return zor_sys_create_container(c.texts[0].c_str(), &config);
                      },
                      [](const Case &c) {
-                         CommandLine text = "sudo zor-sys create -n " + word(c.texts[0]);
-                         if (c.type == 100) {
+                         CommandLine text = "sudo " ZOR_TOOL_SYS " " ZOR_VERB_CREATE
+                                            " " ZOR_OPTION_NAME " " +
+                                            word(c.texts[0]);
+                         if (c.type == ZOR_SYS_TABLE_TYPE) {
                              if (c.number > 0) {
-                                 text += " -m " + number(c.number);
+                                 text += " " ZOR_OPTION_MEMORY " " + number(c.number);
                              }
                              if (given(c, 1)) {
-                                 text += " -b " + word(c.texts[1]);
+                                 text += " " ZOR_OPTION_BASE " " + word(c.texts[1]);
                              }
                              if (given(c, 2)) {
-                                 text += " -f " + word(c.texts[2]);
+                                 text += " " ZOR_OPTION_FILE " " + word(c.texts[2]);
                              }
                          }
                          return Commands{run(text)};
@@ -159,7 +163,9 @@ std::vector<Operation> sys_operations() {
                      fixed_type,
                      [](const Case &c) { return zor_sys_destroy_container(c.texts[0].c_str()); },
                      [](const Case &c) {
-                         return Commands{run("sudo zor-sys destroy -n " + word(c.texts[0]))};
+                         return Commands{run("sudo " ZOR_TOOL_SYS " " ZOR_VERB_DESTROY
+                                             " " ZOR_OPTION_NAME " " +
+                                             word(c.texts[0]))};
                      }});
     table.push_back({"zor_sys_open",
                      {{"name", false}},
@@ -173,21 +179,30 @@ std::vector<Operation> sys_operations() {
                          return 0;
                      },
                      [](const Case &c) {
-                         return Commands{run("sudo zor-sys search -n " + word(c.texts[0])),
-                                         read("sudo zor-sys info -n " + word(c.texts[0]))};
+                         return Commands{
+                             run("sudo " ZOR_TOOL_SYS " " ZOR_VERB_SEARCH " " ZOR_OPTION_NAME " " +
+                                 word(c.texts[0])),
+                             read("sudo " ZOR_TOOL_SYS " " ZOR_VERB_INFO " " ZOR_OPTION_NAME " " +
+                                  word(c.texts[0]))};
                      }});
-    table.push_back(handle_op("zor_sys_start", "sudo zor-sys start -n ", [](const Case &c) {
-        zor_sys_handle handle = sys_handle(c);
-        return zor_sys_start(&handle);
-    }));
-    table.push_back(handle_op("zor_sys_stop", "sudo zor-sys stop -n ", [](const Case &c) {
-        zor_sys_handle handle = sys_handle(c);
-        return zor_sys_stop(&handle);
-    }));
-    table.push_back(handle_op("zor_sys_get_status", "sudo zor-sys status -n ", [](const Case &c) {
-        zor_sys_handle handle = sys_handle(c);
-        return zor_sys_get_status(&handle);
-    }));
+    table.push_back(handle_op("zor_sys_start",
+                              "sudo " ZOR_TOOL_SYS " " ZOR_VERB_START " " ZOR_OPTION_NAME " ",
+                              [](const Case &c) {
+                                  zor_sys_handle handle = sys_handle(c);
+                                  return zor_sys_start(&handle);
+                              }));
+    table.push_back(handle_op("zor_sys_stop",
+                              "sudo " ZOR_TOOL_SYS " " ZOR_VERB_STOP " " ZOR_OPTION_NAME " ",
+                              [](const Case &c) {
+                                  zor_sys_handle handle = sys_handle(c);
+                                  return zor_sys_stop(&handle);
+                              }));
+    table.push_back(handle_op("zor_sys_get_status",
+                              "sudo " ZOR_TOOL_SYS " " ZOR_VERB_STATUS " " ZOR_OPTION_NAME " ",
+                              [](const Case &c) {
+                                  zor_sys_handle handle = sys_handle(c);
+                                  return zor_sys_get_status(&handle);
+                              }));
     table.push_back({"zor_sys_get_pid",
                      {{"name", false}},
                      fixed_type,
@@ -197,22 +212,31 @@ std::vector<Operation> sys_operations() {
                          return zor_sys_get_pid(&handle, &pid);
                      },
                      [](const Case &c) {
-                         return Commands{read("sudo zor-sys getpid -n " + word(c.texts[0]))};
+                         return Commands{read("sudo " ZOR_TOOL_SYS " " ZOR_VERB_GETPID
+                                              " " ZOR_OPTION_NAME " " +
+                                              word(c.texts[0]))};
                      }});
-    table.push_back(list_op("zor_sys_get_container_list", "sudo zor-sys list",
+    table.push_back(list_op("zor_sys_get_container_list", "sudo " ZOR_TOOL_SYS " " ZOR_VERB_LIST,
                             zor_sys_get_container_list, zor_sys_release_container_list));
-    table.push_back(list_op("zor_sys_get_base_list", "sudo zor-sys list --base",
+    table.push_back(list_op("zor_sys_get_base_list",
+                            "sudo " ZOR_TOOL_SYS " " ZOR_VERB_LIST " " ZOR_OPTION_BASE_IMAGE,
                             zor_sys_get_base_list, zor_sys_release_base_list));
-    table.push_back(handle_list_op("zor_sys_get_snapshot_list", "sudo zor-sys list --snapshot -n ",
+    table.push_back(handle_list_op("zor_sys_get_snapshot_list",
+                                   "sudo " ZOR_TOOL_SYS " " ZOR_VERB_LIST " " ZOR_OPTION_SNAPSHOT
+                                   " " ZOR_OPTION_NAME " ",
                                    zor_sys_get_snapshot_list, zor_sys_release_snapshot_list));
-    table.push_back(handle_list_op("zor_sys_get_checkpoint_list", "zor-sys list --checkpoint -n ",
+    table.push_back(handle_list_op("zor_sys_get_checkpoint_list",
+                                   ZOR_TOOL_SYS " " ZOR_VERB_LIST " " ZOR_OPTION_CHECKPOINT
+                                                " " ZOR_OPTION_NAME " ",
                                    zor_sys_get_checkpoint_list, zor_sys_release_checkpoint_list));
     table.push_back({"zor_sys_remove_base",
                      {{"image", false}},
                      fixed_type,
                      [](const Case &c) { return zor_sys_remove_base(c.texts[0].c_str()); },
                      [](const Case &c) {
-                         return Commands{run("sudo zor-sys remove --base " + word(c.texts[0]))};
+                         return Commands{run("sudo " ZOR_TOOL_SYS " " ZOR_VERB_REMOVE
+                                             " " ZOR_OPTION_BASE_IMAGE " " +
+                                             word(c.texts[0]))};
                      }});
     table.push_back({"zor_sys_set_resource",
                      {{"name", false}, {"cgroup", true}, {"app_name", true}, {"core", false}},
@@ -232,14 +256,14 @@ std::vector<Operation> sys_operations() {
                      },
                      [](const Case &c) {
                          CommandLine text =
-                             "sudo zor-sys limit" + kind_word(c.type) + " " +
+                             "sudo " ZOR_TOOL_SYS " " ZOR_VERB_LIMIT + kind_word(c.type) + " " +
                              (c.type == 2 ? word(c.texts[3]) : CommandLine(number(c.number))) +
-                             " -n " + word(c.texts[0]);
+                             " " ZOR_OPTION_NAME " " + word(c.texts[0]);
                          if (c.present[2]) {
-                             text += " -a " + word(c.texts[2]);
+                             text += " " ZOR_OPTION_APPLICATION " " + word(c.texts[2]);
                          }
                          if (c.present[1]) {
-                             text += " -g " + word(c.texts[1]);
+                             text += " " ZOR_OPTION_GROUP " " + word(c.texts[1]);
                          }
                          return Commands{run(text)};
                      }});
@@ -253,13 +277,14 @@ std::vector<Operation> sys_operations() {
                          return zor_sys_unset_resource(&handle, arg(c, 1), arg(c, 2), resource);
                      },
                      [](const Case &c) {
-                         CommandLine text =
-                             "sudo zor-sys unlimit" + kind_word(c.type) + " -n " + word(c.texts[0]);
+                         CommandLine text = "sudo " ZOR_TOOL_SYS " " ZOR_VERB_UNLIMIT +
+                                            kind_word(c.type) + " " ZOR_OPTION_NAME " " +
+                                            word(c.texts[0]);
                          if (c.present[2]) {
-                             text += " -a " + word(c.texts[2]);
+                             text += " " ZOR_OPTION_APPLICATION " " + word(c.texts[2]);
                          }
                          if (c.present[1]) {
-                             text += " -c " + word(c.texts[1]);
+                             text += " " ZOR_OPTION_GROUP_ALIAS " " + word(c.texts[1]);
                          }
                          return Commands{run(text)};
                      }});
@@ -273,74 +298,94 @@ std::vector<Operation> sys_operations() {
                          return zor_sys_get_resource(&handle, c.number, arg(c, 1), &resource);
                      },
                      [](const Case &c) {
-                         CommandLine text =
-                             "sudo zor-sys usage" + kind_word(c.type) + " -n " + word(c.texts[0]);
+                         CommandLine text = "sudo " ZOR_TOOL_SYS " " ZOR_VERB_USAGE +
+                                            kind_word(c.type) + " " ZOR_OPTION_NAME " " +
+                                            word(c.texts[0]);
                          if (c.present[1]) {
-                             text += " -a " + word(c.texts[1]);
+                             text += " " ZOR_OPTION_APPLICATION " " + word(c.texts[1]);
                          }
                          if (c.number > 0) {
-                             text += (c.present[1] ? " -vpid " : " -pid ") + number(c.number);
+                             text +=
+                                 (c.present[1] ? " " ZOR_OPTION_VPID " " : " " ZOR_OPTION_PID " ") +
+                                 number(c.number);
                          }
                          return Commands{read(text)};
                      }});
-    table.push_back(handle_op("zor_sys_suspend", "sudo zor-sys suspend -n ", [](const Case &c) {
-        zor_sys_handle handle = sys_handle(c);
-        return zor_sys_suspend(&handle);
-    }));
-    table.push_back(handle_op("zor_sys_resume", "sudo zor-sys resume -n ", [](const Case &c) {
-        zor_sys_handle handle = sys_handle(c);
-        return zor_sys_resume(&handle);
-    }));
-    table.push_back(
-        tagged_op("zor_sys_checkpoint", "zor-sys checkpoint -n ", "checkpoint", [](const Case &c) {
-            zor_sys_handle handle = sys_handle(c);
-            return zor_sys_checkpoint(&handle, c.texts[1].c_str());
-        }));
-    table.push_back(
-        tagged_op("zor_sys_restart", "zor-sys restart -n ", "checkpoint", [](const Case &c) {
-            zor_sys_handle handle = sys_handle(c);
-            return zor_sys_restart(&handle, c.texts[1].c_str());
-        }));
-    table.push_back(tagged_op("zor_sys_remove_checkpoint", "sudo zor-sys remove --checkpoint -n ",
+    table.push_back(handle_op("zor_sys_suspend",
+                              "sudo " ZOR_TOOL_SYS " " ZOR_VERB_SUSPEND " " ZOR_OPTION_NAME " ",
+                              [](const Case &c) {
+                                  zor_sys_handle handle = sys_handle(c);
+                                  return zor_sys_suspend(&handle);
+                              }));
+    table.push_back(handle_op("zor_sys_resume",
+                              "sudo " ZOR_TOOL_SYS " " ZOR_VERB_RESUME " " ZOR_OPTION_NAME " ",
+                              [](const Case &c) {
+                                  zor_sys_handle handle = sys_handle(c);
+                                  return zor_sys_resume(&handle);
+                              }));
+    table.push_back(tagged_op("zor_sys_checkpoint",
+                              ZOR_TOOL_SYS " " ZOR_VERB_CHECKPOINT " " ZOR_OPTION_NAME " ",
+                              "checkpoint", [](const Case &c) {
+                                  zor_sys_handle handle = sys_handle(c);
+                                  return zor_sys_checkpoint(&handle, c.texts[1].c_str());
+                              }));
+    table.push_back(tagged_op("zor_sys_restart",
+                              ZOR_TOOL_SYS " " ZOR_VERB_RESTART " " ZOR_OPTION_NAME " ",
+                              "checkpoint", [](const Case &c) {
+                                  zor_sys_handle handle = sys_handle(c);
+                                  return zor_sys_restart(&handle, c.texts[1].c_str());
+                              }));
+    table.push_back(tagged_op("zor_sys_remove_checkpoint",
+                              "sudo " ZOR_TOOL_SYS " " ZOR_VERB_REMOVE " " ZOR_OPTION_CHECKPOINT
+                              " " ZOR_OPTION_NAME " ",
                               "checkpoint", [](const Case &c) {
                                   zor_sys_handle handle = sys_handle(c);
                                   return zor_sys_remove_checkpoint(&handle, c.texts[1].c_str());
                               }));
-    table.push_back(
-        tagged_op("zor_sys_save_snapshot", "sudo zor-sys save -n ", "snapshot", [](const Case &c) {
-            zor_sys_handle handle = sys_handle(c);
-            return zor_sys_save_snapshot(&handle, c.texts[1].c_str());
-        }));
-    table.push_back(
-        tagged_op("zor_sys_load_snapshot", "sudo zor-sys load -n ", "snapshot", [](const Case &c) {
-            zor_sys_handle handle = sys_handle(c);
-            return zor_sys_load_snapshot(&handle, c.texts[1].c_str());
-        }));
-    table.push_back(tagged_op("zor_sys_remove_snapshot", "sudo zor-sys remove --snapshot -n ",
+    table.push_back(tagged_op("zor_sys_save_snapshot",
+                              "sudo " ZOR_TOOL_SYS " " ZOR_VERB_SAVE " " ZOR_OPTION_NAME " ",
+                              "snapshot", [](const Case &c) {
+                                  zor_sys_handle handle = sys_handle(c);
+                                  return zor_sys_save_snapshot(&handle, c.texts[1].c_str());
+                              }));
+    table.push_back(tagged_op("zor_sys_load_snapshot",
+                              "sudo " ZOR_TOOL_SYS " " ZOR_VERB_LOAD " " ZOR_OPTION_NAME " ",
+                              "snapshot", [](const Case &c) {
+                                  zor_sys_handle handle = sys_handle(c);
+                                  return zor_sys_load_snapshot(&handle, c.texts[1].c_str());
+                              }));
+    table.push_back(tagged_op("zor_sys_remove_snapshot",
+                              "sudo " ZOR_TOOL_SYS " " ZOR_VERB_REMOVE " " ZOR_OPTION_SNAPSHOT
+                              " " ZOR_OPTION_NAME " ",
                               "snapshot", [](const Case &c) {
                                   zor_sys_handle handle = sys_handle(c);
                                   return zor_sys_remove_snapshot(&handle, c.texts[1].c_str());
                               }));
-    table.push_back({"zor_sys_commit_snapshot",
-                     {{"name", false}, {"snapshot", false}, {"base", false}},
-                     fixed_type,
-                     [](const Case &c) {
-                         zor_sys_handle handle = sys_handle(c);
-                         return zor_sys_commit_snapshot(&handle, c.texts[1].c_str(),
-                                                        c.texts[2].c_str());
-                     },
-                     [](const Case &c) {
-                         return Commands{run("sudo zor-sys commit -n " + word(c.texts[0]) + " -t " +
-                                             word(c.texts[1]) + " -b " + word(c.texts[2]))};
-                     }});
-    table.push_back(handle_op("zor_sys_share", "zor-sys share -n ", [](const Case &c) {
-        zor_sys_handle handle = sys_handle(c);
-        return zor_sys_share(&handle);
-    }));
-    table.push_back(handle_op("zor_sys_unshare", "zor-sys unshare -n ", [](const Case &c) {
-        zor_sys_handle handle = sys_handle(c);
-        return zor_sys_unshare(&handle);
-    }));
+    table.push_back(
+        {"zor_sys_commit_snapshot",
+         {{"name", false}, {"snapshot", false}, {"base", false}},
+         fixed_type,
+         [](const Case &c) {
+             zor_sys_handle handle = sys_handle(c);
+             return zor_sys_commit_snapshot(&handle, c.texts[1].c_str(), c.texts[2].c_str());
+         },
+         [](const Case &c) {
+             return Commands{run("sudo " ZOR_TOOL_SYS " " ZOR_VERB_COMMIT " " ZOR_OPTION_NAME " " +
+                                 word(c.texts[0]) + " " ZOR_OPTION_TAG " " + word(c.texts[1]) +
+                                 " " ZOR_OPTION_BASE " " + word(c.texts[2]))};
+         }});
+    table.push_back(handle_op("zor_sys_share",
+                              ZOR_TOOL_SYS " " ZOR_VERB_SHARE " " ZOR_OPTION_NAME " ",
+                              [](const Case &c) {
+                                  zor_sys_handle handle = sys_handle(c);
+                                  return zor_sys_share(&handle);
+                              }));
+    table.push_back(handle_op("zor_sys_unshare",
+                              ZOR_TOOL_SYS " " ZOR_VERB_UNSHARE " " ZOR_OPTION_NAME " ",
+                              [](const Case &c) {
+                                  zor_sys_handle handle = sys_handle(c);
+                                  return zor_sys_unshare(&handle);
+                              }));
     table.push_back({"zor_sys_migration_start",
                      {{"name", false}, {"destination", false}},
                      fixed_type,
@@ -349,9 +394,10 @@ std::vector<Operation> sys_operations() {
                          return zor_sys_migration_start(&handle, c.texts[1].c_str(), c.number);
                      },
                      [](const Case &c) {
-                         return Commands{run("sudo zor-sys migrate -n " + word(c.texts[0]) +
-                                             " -d " + word(c.texts[1]) + " -p " +
-                                             number(c.number))};
+                         return Commands{
+                             run("sudo " ZOR_TOOL_SYS " " ZOR_VERB_MIGRATE " " ZOR_OPTION_NAME " " +
+                                 word(c.texts[0]) + " " ZOR_OPTION_DESTINATION " " +
+                                 word(c.texts[1]) + " " ZOR_OPTION_PORT " " + number(c.number))};
                      }});
     table.push_back(
         {"zor_sys_immigration_start",
@@ -359,30 +405,35 @@ std::vector<Operation> sys_operations() {
          fixed_type,
          [](const Case &c) { return zor_sys_immigration_start(c.texts[0].c_str(), c.number); },
          [](const Case &c) {
-             return Commands{
-                 run("sudo zor-target -n " + word(c.texts[0]) + " -p " + number(c.number))};
+             return Commands{run("sudo " ZOR_TOOL_TARGET " " ZOR_OPTION_NAME " " +
+                                 word(c.texts[0]) + " " ZOR_OPTION_PORT " " + number(c.number))};
          }});
-    table.push_back(
-        group_op("zor_sys_create_cgroup", "sudo zor-sys create -g ", nullptr, [](const Case &c) {
+    table.push_back(group_op(
+        "zor_sys_create_cgroup", "sudo " ZOR_TOOL_SYS " " ZOR_VERB_CREATE " " ZOR_OPTION_GROUP " ",
+        nullptr, [](const Case &c) {
             zor_sys_handle handle{0, const_cast<char *>(arg(c, 1))};
             return zor_sys_create_cgroup(c.present[1] ? &handle : nullptr, c.texts[0].c_str());
         }));
-    table.push_back(
-        group_op("zor_sys_destroy_cgroup", "sudo zor-sys destroy -g ", nullptr, [](const Case &c) {
-            zor_sys_handle handle{0, const_cast<char *>(arg(c, 1))};
-            return zor_sys_destroy_cgroup(c.present[1] ? &handle : nullptr, c.texts[0].c_str());
-        }));
-    table.push_back(
-        group_op("zor_sys_bind_pid", "sudo zor-sys bind -g ", " -pid ", [](const Case &c) {
+    table.push_back(group_op("zor_sys_destroy_cgroup",
+                             "sudo " ZOR_TOOL_SYS " " ZOR_VERB_DESTROY " " ZOR_OPTION_GROUP " ",
+                             nullptr, [](const Case &c) {
+                                 zor_sys_handle handle{0, const_cast<char *>(arg(c, 1))};
+                                 return zor_sys_destroy_cgroup(c.present[1] ? &handle : nullptr,
+                                                               c.texts[0].c_str());
+                             }));
+    table.push_back(group_op(
+        "zor_sys_bind_pid", "sudo " ZOR_TOOL_SYS " " ZOR_VERB_BIND " " ZOR_OPTION_GROUP " ",
+        " " ZOR_OPTION_PID " ", [](const Case &c) {
             zor_sys_handle handle{0, const_cast<char *>(arg(c, 1))};
             return zor_sys_bind_pid(c.present[1] ? &handle : nullptr, c.texts[0].c_str(), c.number);
         }));
-    table.push_back(
-        group_op("zor_sys_unbind_pid", "sudo zor-sys unbind -g ", " -pid ", [](const Case &c) {
-            zor_sys_handle handle{0, const_cast<char *>(arg(c, 1))};
-            return zor_sys_unbind_pid(c.present[1] ? &handle : nullptr, c.texts[0].c_str(),
-                                      c.number);
-        }));
+    table.push_back(group_op("zor_sys_unbind_pid",
+                             "sudo " ZOR_TOOL_SYS " " ZOR_VERB_UNBIND " " ZOR_OPTION_GROUP " ",
+                             " " ZOR_OPTION_PID " ", [](const Case &c) {
+                                 zor_sys_handle handle{0, const_cast<char *>(arg(c, 1))};
+                                 return zor_sys_unbind_pid(c.present[1] ? &handle : nullptr,
+                                                           c.texts[0].c_str(), c.number);
+                             }));
     return table;
 }
 
@@ -425,19 +476,21 @@ std::vector<Operation> app_operations() {
     std::vector<Operation> table;
     table.push_back({"zor_app_create_container",
                      {{"name", false}, {"opt_b", true}},
-                     [](unsigned random) { return random % 2 == 0 ? 1 : 100; },
+                     [](unsigned random) { return random % 2 == 0 ? ZOR_APP_TABLE_TYPE : 100; },
                      [](const Case &c) {
                          zor_app_config config{c.type, c.number, const_cast<char *>(arg(c, 1))};
                          return zor_app_create_container(c.texts[0].c_str(), &config);
                      },
                      [](const Case &c) {
-                         CommandLine text = "sudo zor-app create -n " + word(c.texts[0]);
-                         if (c.type == 1) {
+                         CommandLine text = "sudo " ZOR_TOOL_APP " " ZOR_VERB_CREATE
+                                            " " ZOR_OPTION_NAME " " +
+                                            word(c.texts[0]);
+                         if (c.type == ZOR_APP_TABLE_TYPE) {
                              if (c.number > 0) {
-                                 text += " -p " + number(c.number);
+                                 text += " " ZOR_OPTION_PORT " " + number(c.number);
                              }
                              if (given(c, 1)) {
-                                 text += " -b " + word(c.texts[1]);
+                                 text += " " ZOR_OPTION_BASE " " + word(c.texts[1]);
                              }
                          }
                          return Commands{run(text)};
@@ -447,7 +500,9 @@ std::vector<Operation> app_operations() {
                      fixed_type,
                      [](const Case &c) { return zor_app_destroy_container(c.texts[0].c_str()); },
                      [](const Case &c) {
-                         return Commands{run("sudo zor-app destroy -n " + word(c.texts[0]))};
+                         return Commands{run("sudo " ZOR_TOOL_APP " " ZOR_VERB_DESTROY
+                                             " " ZOR_OPTION_NAME " " +
+                                             word(c.texts[0]))};
                      }});
     table.push_back({"zor_app_open",
                      {{"name", false}},
@@ -461,21 +516,30 @@ std::vector<Operation> app_operations() {
                          return 0;
                      },
                      [](const Case &c) {
-                         return Commands{run("sudo zor-app search -n " + word(c.texts[0])),
-                                         read("sudo zor-app info -n " + word(c.texts[0]))};
+                         return Commands{
+                             run("sudo " ZOR_TOOL_APP " " ZOR_VERB_SEARCH " " ZOR_OPTION_NAME " " +
+                                 word(c.texts[0])),
+                             read("sudo " ZOR_TOOL_APP " " ZOR_VERB_INFO " " ZOR_OPTION_NAME " " +
+                                  word(c.texts[0]))};
                      }});
-    table.push_back(handle_op("zor_app_start", "sudo zor-app start -n ", [](const Case &c) {
-        zor_app_handle handle = app_handle(c);
-        return zor_app_start(&handle);
-    }));
-    table.push_back(handle_op("zor_app_stop", "sudo zor-app stop -n ", [](const Case &c) {
-        zor_app_handle handle = app_handle(c);
-        return zor_app_stop(&handle);
-    }));
-    table.push_back(handle_op("zor_app_get_status", "sudo zor-app status -n ", [](const Case &c) {
-        zor_app_handle handle = app_handle(c);
-        return zor_app_get_status(&handle);
-    }));
+    table.push_back(handle_op("zor_app_start",
+                              "sudo " ZOR_TOOL_APP " " ZOR_VERB_START " " ZOR_OPTION_NAME " ",
+                              [](const Case &c) {
+                                  zor_app_handle handle = app_handle(c);
+                                  return zor_app_start(&handle);
+                              }));
+    table.push_back(handle_op("zor_app_stop",
+                              "sudo " ZOR_TOOL_APP " " ZOR_VERB_STOP " " ZOR_OPTION_NAME " ",
+                              [](const Case &c) {
+                                  zor_app_handle handle = app_handle(c);
+                                  return zor_app_stop(&handle);
+                              }));
+    table.push_back(handle_op("zor_app_get_status",
+                              "sudo " ZOR_TOOL_APP " " ZOR_VERB_STATUS " " ZOR_OPTION_NAME " ",
+                              [](const Case &c) {
+                                  zor_app_handle handle = app_handle(c);
+                                  return zor_app_get_status(&handle);
+                              }));
     table.push_back({"zor_app_get_pid",
                      {{"name", false}},
                      fixed_type,
@@ -485,13 +549,18 @@ std::vector<Operation> app_operations() {
                          return zor_app_get_pid(&handle, &pid);
                      },
                      [](const Case &c) {
-                         return Commands{read("sudo zor-app getpid -n " + word(c.texts[0]))};
+                         return Commands{read("sudo " ZOR_TOOL_APP " " ZOR_VERB_GETPID
+                                              " " ZOR_OPTION_NAME " " +
+                                              word(c.texts[0]))};
                      }});
-    table.push_back(list_op("zor_app_get_container_list", "sudo zor-app list",
+    table.push_back(list_op("zor_app_get_container_list", "sudo " ZOR_TOOL_APP " " ZOR_VERB_LIST,
                             zor_app_get_container_list, zor_app_release_container_list));
-    table.push_back(list_op("zor_app_get_base_list", "sudo zor-app list --base",
+    table.push_back(list_op("zor_app_get_base_list",
+                            "sudo " ZOR_TOOL_APP " " ZOR_VERB_LIST " " ZOR_OPTION_BASE_IMAGE,
                             zor_app_get_base_list, zor_app_release_base_list));
-    table.push_back(handle_list_op("zor_app_get_snapshot_list", "sudo zor-app list --snapshot -n ",
+    table.push_back(handle_list_op("zor_app_get_snapshot_list",
+                                   "sudo " ZOR_TOOL_APP " " ZOR_VERB_LIST " " ZOR_OPTION_SNAPSHOT
+                                   " " ZOR_OPTION_NAME " ",
                                    zor_app_get_snapshot_list, zor_app_release_snapshot_list));
     table.push_back({"zor_app_get_registered_pid_list",
                      {{"name", false}},
@@ -504,7 +573,9 @@ std::vector<Operation> app_operations() {
                          return code;
                      },
                      [](const Case &c) {
-                         return Commands{read("sudo zor-app pidlist -n " + word(c.texts[0]),
+                         return Commands{read("sudo " ZOR_TOOL_APP " " ZOR_VERB_PIDLIST
+                                              " " ZOR_OPTION_NAME " " +
+                                                  word(c.texts[0]),
                                               RunMode::kPopenPairs)};
                      }});
     table.push_back(inert_op("zor_app_get_checkpoint_list", [](const Case &c) {
@@ -517,7 +588,9 @@ std::vector<Operation> app_operations() {
                      fixed_type,
                      [](const Case &c) { return zor_app_remove_base(c.texts[0].c_str()); },
                      [](const Case &c) {
-                         return Commands{run("sudo zor-app remove --base " + word(c.texts[0]))};
+                         return Commands{run("sudo " ZOR_TOOL_APP " " ZOR_VERB_REMOVE
+                                             " " ZOR_OPTION_BASE_IMAGE " " +
+                                             word(c.texts[0]))};
                      }});
     table.push_back({"zor_app_set_resource",
                      {{"name", false}, {"cgroup", true}, {"core", false}},
@@ -535,11 +608,11 @@ std::vector<Operation> app_operations() {
                      },
                      [](const Case &c) {
                          CommandLine text =
-                             "sudo zor-app limit" + kind_word(c.type) + " " +
+                             "sudo " ZOR_TOOL_APP " " ZOR_VERB_LIMIT + kind_word(c.type) + " " +
                              (c.type == 2 ? word(c.texts[2]) : CommandLine(number(c.number))) +
-                             " -n " + word(c.texts[0]);
+                             " " ZOR_OPTION_NAME " " + word(c.texts[0]);
                          if (c.present[1]) {
-                             text += " -c " + word(c.texts[1]);
+                             text += " " ZOR_OPTION_GROUP_ALIAS " " + word(c.texts[1]);
                          }
                          return Commands{run(text)};
                      }});
@@ -553,71 +626,83 @@ std::vector<Operation> app_operations() {
                          return zor_app_unset_resource(&handle, arg(c, 1), resource);
                      },
                      [](const Case &c) {
-                         CommandLine text =
-                             "sudo zor-app unlimit" + kind_word(c.type) + " -n " + word(c.texts[0]);
+                         CommandLine text = "sudo " ZOR_TOOL_APP " " ZOR_VERB_UNLIMIT +
+                                            kind_word(c.type) + " " ZOR_OPTION_NAME " " +
+                                            word(c.texts[0]);
                          if (c.present[1]) {
-                             text += " -c " + word(c.texts[1]);
+                             text += " " ZOR_OPTION_GROUP_ALIAS " " + word(c.texts[1]);
                          }
                          return Commands{run(text)};
                      }});
-    table.push_back({"zor_app_get_resource",
-                     {{"name", true}, {"cgroup", true}},
-                     resource_kind,
-                     [](const Case &c) {
-                         zor_app_handle handle{0, const_cast<char *>(arg(c, 0))};
-                         zor_app_resource resource{};
-                         resource.type = c.type;
-                         return zor_app_get_resource(c.present[0] ? &handle : nullptr, c.number,
-                                                     arg(c, 1), &resource);
-                     },
-                     [](const Case &c) {
-                         CommandLine text("sudo zor-app usage" + kind_word(c.type));
-                         if (c.present[0]) {
-                             text += " -n " + word(c.texts[0]);
-                         }
-                         if (c.present[1]) {
-                             text += " -g " + word(c.texts[1]);
-                         }
-                         if (c.number > 0) {
-                             text += (c.present[0] ? " -vpid " : " -pid ") + number(c.number);
-                         }
-                         return Commands{read(text)};
-                     }});
-    table.push_back(handle_op("zor_app_suspend", "sudo zor-app suspend -n ", [](const Case &c) {
-        zor_app_handle handle = app_handle(c);
-        return zor_app_suspend(&handle);
-    }));
-    table.push_back(handle_op("zor_app_resume", "sudo zor-app resume -n ", [](const Case &c) {
-        zor_app_handle handle = app_handle(c);
-        return zor_app_resume(&handle);
-    }));
     table.push_back(
-        tagged_op("zor_app_save_snapshot", "sudo zor-app save -n ", "snapshot", [](const Case &c) {
-            zor_app_handle handle = app_handle(c);
-            return zor_app_save_snapshot(&handle, c.texts[1].c_str());
-        }));
-    table.push_back(
-        tagged_op("zor_app_load_snapshot", "sudo zor-app load -n ", "snapshot", [](const Case &c) {
-            zor_app_handle handle = app_handle(c);
-            return zor_app_load_snapshot(&handle, c.texts[1].c_str());
-        }));
-    table.push_back(tagged_op("zor_app_remove_snapshot", "sudo zor-app remove --snapshot -n ",
+        {"zor_app_get_resource",
+         {{"name", true}, {"cgroup", true}},
+         resource_kind,
+         [](const Case &c) {
+             zor_app_handle handle{0, const_cast<char *>(arg(c, 0))};
+             zor_app_resource resource{};
+             resource.type = c.type;
+             return zor_app_get_resource(c.present[0] ? &handle : nullptr, c.number, arg(c, 1),
+                                         &resource);
+         },
+         [](const Case &c) {
+             CommandLine text("sudo " ZOR_TOOL_APP " " ZOR_VERB_USAGE + kind_word(c.type));
+             if (c.present[0]) {
+                 text += " " ZOR_OPTION_NAME " " + word(c.texts[0]);
+             }
+             if (c.present[1]) {
+                 text += " " ZOR_OPTION_GROUP " " + word(c.texts[1]);
+             }
+             if (c.number > 0) {
+                 text += (c.present[0] ? " " ZOR_OPTION_VPID " " : " " ZOR_OPTION_PID " ") +
+                         number(c.number);
+             }
+             return Commands{read(text)};
+         }});
+    table.push_back(handle_op("zor_app_suspend",
+                              "sudo " ZOR_TOOL_APP " " ZOR_VERB_SUSPEND " " ZOR_OPTION_NAME " ",
+                              [](const Case &c) {
+                                  zor_app_handle handle = app_handle(c);
+                                  return zor_app_suspend(&handle);
+                              }));
+    table.push_back(handle_op("zor_app_resume",
+                              "sudo " ZOR_TOOL_APP " " ZOR_VERB_RESUME " " ZOR_OPTION_NAME " ",
+                              [](const Case &c) {
+                                  zor_app_handle handle = app_handle(c);
+                                  return zor_app_resume(&handle);
+                              }));
+    table.push_back(tagged_op("zor_app_save_snapshot",
+                              "sudo " ZOR_TOOL_APP " " ZOR_VERB_SAVE " " ZOR_OPTION_NAME " ",
+                              "snapshot", [](const Case &c) {
+                                  zor_app_handle handle = app_handle(c);
+                                  return zor_app_save_snapshot(&handle, c.texts[1].c_str());
+                              }));
+    table.push_back(tagged_op("zor_app_load_snapshot",
+                              "sudo " ZOR_TOOL_APP " " ZOR_VERB_LOAD " " ZOR_OPTION_NAME " ",
+                              "snapshot", [](const Case &c) {
+                                  zor_app_handle handle = app_handle(c);
+                                  return zor_app_load_snapshot(&handle, c.texts[1].c_str());
+                              }));
+    table.push_back(tagged_op("zor_app_remove_snapshot",
+                              "sudo " ZOR_TOOL_APP " " ZOR_VERB_REMOVE " " ZOR_OPTION_SNAPSHOT
+                              " " ZOR_OPTION_NAME " ",
                               "snapshot", [](const Case &c) {
                                   zor_app_handle handle = app_handle(c);
                                   return zor_app_remove_snapshot(&handle, c.texts[1].c_str());
                               }));
-    table.push_back({"zor_app_commit_snapshot",
-                     {{"name", false}, {"snapshot", false}, {"base", false}},
-                     fixed_type,
-                     [](const Case &c) {
-                         zor_app_handle handle = app_handle(c);
-                         return zor_app_commit_snapshot(&handle, c.texts[1].c_str(),
-                                                        c.texts[2].c_str());
-                     },
-                     [](const Case &c) {
-                         return Commands{run("sudo zor-app commit -n " + word(c.texts[0]) + " -t " +
-                                             word(c.texts[1]) + " -b " + word(c.texts[2]))};
-                     }});
+    table.push_back(
+        {"zor_app_commit_snapshot",
+         {{"name", false}, {"snapshot", false}, {"base", false}},
+         fixed_type,
+         [](const Case &c) {
+             zor_app_handle handle = app_handle(c);
+             return zor_app_commit_snapshot(&handle, c.texts[1].c_str(), c.texts[2].c_str());
+         },
+         [](const Case &c) {
+             return Commands{run("sudo " ZOR_TOOL_APP " " ZOR_VERB_COMMIT " " ZOR_OPTION_NAME " " +
+                                 word(c.texts[0]) + " " ZOR_OPTION_TAG " " + word(c.texts[1]) +
+                                 " " ZOR_OPTION_BASE " " + word(c.texts[2]))};
+         }});
     table.push_back(inert_op("zor_app_checkpoint", [](const Case &c) {
         zor_app_handle handle = app_handle(c);
         return zor_app_checkpoint(&handle, c.texts[1].c_str());
@@ -630,26 +715,40 @@ std::vector<Operation> app_operations() {
         zor_app_handle handle = app_handle(c);
         return zor_app_remove_checkpoint(&handle, c.texts[1].c_str());
     }));
-    table.push_back(app_group_op("zor_app_create_cgroup", "sudo zor-app create -c ", nullptr,
-                                 nullptr, zor_app_create_cgroup));
-    table.push_back(app_group_op("zor_app_destroy_cgroup", "sudo zor-app destroy -g ", nullptr,
-                                 nullptr, zor_app_destroy_cgroup));
-    table.push_back(app_group_op("zor_app_bind_pid", "sudo zor-app bind -g ", " -pid ",
-                                 zor_app_bind_pid, nullptr));
-    table.push_back(app_group_op("zor_app_unbind_pid", "sudo zor-app unbind -c ", " -pid ",
-                                 zor_app_unbind_pid, nullptr));
-    table.push_back(app_group_op("zor_app_bind_vpid", "sudo zor-app bind -g ", " -vpid ",
-                                 zor_app_bind_vpid, nullptr));
-    table.push_back(app_group_op("zor_app_unbind_vpid", "sudo zor-app unbind -g ", " -vpid ",
-                                 zor_app_unbind_vpid, nullptr));
-    table.push_back(register_op("zor_app_register_pid", "sudo zor-app register -n ", " -pid ",
-                                zor_app_register_pid));
-    table.push_back(register_op("zor_app_unregister_pid", "sudo zor-app unregister -n ", " -pid ",
-                                zor_app_unregister_pid));
-    table.push_back(register_op("zor_app_register_vpid", "sudo zor-app register -n ", " -vpid ",
-                                zor_app_register_vpid));
-    table.push_back(register_op("zor_app_unregister_vpid", "sudo zor-app unregister -n ", " -vpid ",
-                                zor_app_unregister_vpid));
+    table.push_back(app_group_op("zor_app_create_cgroup",
+                                 "sudo " ZOR_TOOL_APP " " ZOR_VERB_CREATE " " ZOR_OPTION_GROUP_ALIAS
+                                 " ",
+                                 nullptr, nullptr, zor_app_create_cgroup));
+    table.push_back(app_group_op("zor_app_destroy_cgroup",
+                                 "sudo " ZOR_TOOL_APP " " ZOR_VERB_DESTROY " " ZOR_OPTION_GROUP " ",
+                                 nullptr, nullptr, zor_app_destroy_cgroup));
+    table.push_back(app_group_op("zor_app_bind_pid",
+                                 "sudo " ZOR_TOOL_APP " " ZOR_VERB_BIND " " ZOR_OPTION_GROUP " ",
+                                 " " ZOR_OPTION_PID " ", zor_app_bind_pid, nullptr));
+    table.push_back(app_group_op("zor_app_unbind_pid",
+                                 "sudo " ZOR_TOOL_APP " " ZOR_VERB_UNBIND " " ZOR_OPTION_GROUP_ALIAS
+                                 " ",
+                                 " " ZOR_OPTION_PID " ", zor_app_unbind_pid, nullptr));
+    table.push_back(app_group_op("zor_app_bind_vpid",
+                                 "sudo " ZOR_TOOL_APP " " ZOR_VERB_BIND " " ZOR_OPTION_GROUP " ",
+                                 " " ZOR_OPTION_VPID " ", zor_app_bind_vpid, nullptr));
+    table.push_back(app_group_op("zor_app_unbind_vpid",
+                                 "sudo " ZOR_TOOL_APP " " ZOR_VERB_UNBIND " " ZOR_OPTION_GROUP " ",
+                                 " " ZOR_OPTION_VPID " ", zor_app_unbind_vpid, nullptr));
+    table.push_back(register_op("zor_app_register_pid",
+                                "sudo " ZOR_TOOL_APP " " ZOR_VERB_REGISTER " " ZOR_OPTION_NAME " ",
+                                " " ZOR_OPTION_PID " ", zor_app_register_pid));
+    table.push_back(register_op("zor_app_unregister_pid",
+                                "sudo " ZOR_TOOL_APP " " ZOR_VERB_UNREGISTER " " ZOR_OPTION_NAME
+                                " ",
+                                " " ZOR_OPTION_PID " ", zor_app_unregister_pid));
+    table.push_back(register_op("zor_app_register_vpid",
+                                "sudo " ZOR_TOOL_APP " " ZOR_VERB_REGISTER " " ZOR_OPTION_NAME " ",
+                                " " ZOR_OPTION_VPID " ", zor_app_register_vpid));
+    table.push_back(register_op("zor_app_unregister_vpid",
+                                "sudo " ZOR_TOOL_APP " " ZOR_VERB_UNREGISTER " " ZOR_OPTION_NAME
+                                " ",
+                                " " ZOR_OPTION_VPID " ", zor_app_unregister_vpid));
     return table;
 }
 

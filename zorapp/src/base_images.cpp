@@ -3,13 +3,15 @@
 
 #include "command_frame.hpp"
 #include "outcome_line.hpp"
+#include "zor_contract.h"
 
 namespace zorapp {
 
 namespace {
 
 constexpr frame::Operation<const char *> kRemoveBase{
-    "sudo zor-app remove --base ", "ZOR-APP-LIB: remove: Removed base image '%s'.",
+    "sudo " ZOR_TOOL_APP " " ZOR_VERB_REMOVE " " ZOR_OPTION_BASE_IMAGE " ",
+    "ZOR-APP-LIB: remove: Removed base image '%s'.",
     "ZOR-APP-LIB: remove: Failed to remove base image '%s'. (ErrNo=%d)"};
 
 }  // namespace

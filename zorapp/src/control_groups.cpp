@@ -6,6 +6,7 @@
 #include "arguments.hpp"
 #include "command_frame.hpp"
 #include "outcome_line.hpp"
+#include "zor_contract.h"
 
 #include <cstdint>
 
@@ -21,10 +22,12 @@ using Name = const char *;
 // Create and unbind by process number introduce the group with "-c", the others with "-g":
 // the tool's own words, kept as they are.
 constexpr frame::Operation<Name> kCreate{
-    "sudo zor-app create -c ", "ZOR-APP-LIB: create: Created control group '%s'.",
+    "sudo " ZOR_TOOL_APP " " ZOR_VERB_CREATE " " ZOR_OPTION_GROUP_ALIAS " ",
+    "ZOR-APP-LIB: create: Created control group '%s'.",
     "ZOR-APP-LIB: create: Failed to create control group '%s'. (ErrNo=%d)"};
 constexpr frame::Operation<Name> kDestroy{
-    "sudo zor-app destroy -g ", "ZOR-APP-LIB: destroy: Destroyed control group '%s'.",
+    "sudo " ZOR_TOOL_APP " " ZOR_VERB_DESTROY " " ZOR_OPTION_GROUP " ",
+    "ZOR-APP-LIB: destroy: Destroyed control group '%s'.",
     "ZOR-APP-LIB: destroy: Failed to destroy control group '%s'. (ErrNo=%d)"};
 
 constexpr char kBindText[] = "ZOR-APP-LIB: bind: Bound '%d' to '%s'.";
@@ -33,16 +36,19 @@ constexpr char kUnbindText[] = "ZOR-APP-LIB: unbind: Unbound '%d' from '%s'.";
 constexpr char kUnbindFailed[] = "ZOR-APP-LIB: unbind: Failed to unbind '%d' from '%s'. (ErrNo=%d)";
 
 // The lines by virtual process number are those by process number, showing the other number.
-constexpr frame::Operation<int, Name> kBindPid{"sudo zor-app bind -g ", kBindText, kBindFailed};
-constexpr frame::Operation<int, Name> kUnbindPid{"sudo zor-app unbind -c ", kUnbindText,
-                                                 kUnbindFailed};
-constexpr frame::Operation<int, Name> kBindVpid{"sudo zor-app bind -g ", kBindText, kBindFailed};
-constexpr frame::Operation<int, Name> kUnbindVpid{"sudo zor-app unbind -g ", kUnbindText,
-                                                  kUnbindFailed};
+constexpr frame::Operation<int, Name> kBindPid{
+    "sudo " ZOR_TOOL_APP " " ZOR_VERB_BIND " " ZOR_OPTION_GROUP " ", kBindText, kBindFailed};
+constexpr frame::Operation<int, Name> kUnbindPid{"sudo " ZOR_TOOL_APP " " ZOR_VERB_UNBIND
+                                                 " " ZOR_OPTION_GROUP_ALIAS " ",
+                                                 kUnbindText, kUnbindFailed};
+constexpr frame::Operation<int, Name> kBindVpid{
+    "sudo " ZOR_TOOL_APP " " ZOR_VERB_BIND " " ZOR_OPTION_GROUP " ", kBindText, kBindFailed};
+constexpr frame::Operation<int, Name> kUnbindVpid{
+    "sudo " ZOR_TOOL_APP " " ZOR_VERB_UNBIND " " ZOR_OPTION_GROUP " ", kUnbindText, kUnbindFailed};
 
 // The container option, present only with a handle.
 frame::Piece container_of(const zor_app_handle *handle) noexcept {
-    return when(handle != nullptr, option(" -n ", name_of(handle)));
+    return when(handle != nullptr, option(" " ZOR_OPTION_NAME " ", name_of(handle)));
 }
 
 // The group comes first and is required; then the process option, then the container.
@@ -71,22 +77,25 @@ int zor_app_destroy_cgroup(zor_app_handle *handle, const char *cgroup) noexcept 
 
 int zor_app_bind_pid(zor_app_handle *handle, const char *cgroup, int32_t pid) noexcept {
     using namespace zorapp;
-    return bind_number(kBindPid, {__LINE__, __func__}, handle, cgroup, " -pid ", pid);
+    return bind_number(kBindPid, {__LINE__, __func__}, handle, cgroup, " " ZOR_OPTION_PID " ", pid);
 }
 
 int zor_app_unbind_pid(zor_app_handle *handle, const char *cgroup, int32_t pid) noexcept {
     using namespace zorapp;
-    return bind_number(kUnbindPid, {__LINE__, __func__}, handle, cgroup, " -pid ", pid);
+    return bind_number(kUnbindPid, {__LINE__, __func__}, handle, cgroup, " " ZOR_OPTION_PID " ",
+                       pid);
 }
 
 int zor_app_bind_vpid(zor_app_handle *handle, const char *cgroup, int32_t vpid) noexcept {
     using namespace zorapp;
-    return bind_number(kBindVpid, {__LINE__, __func__}, handle, cgroup, " -vpid ", vpid);
+    return bind_number(kBindVpid, {__LINE__, __func__}, handle, cgroup, " " ZOR_OPTION_VPID " ",
+                       vpid);
 }
 
 int zor_app_unbind_vpid(zor_app_handle *handle, const char *cgroup, int32_t vpid) noexcept {
     using namespace zorapp;
-    return bind_number(kUnbindVpid, {__LINE__, __func__}, handle, cgroup, " -vpid ", vpid);
+    return bind_number(kUnbindVpid, {__LINE__, __func__}, handle, cgroup, " " ZOR_OPTION_VPID " ",
+                       vpid);
 }
 
 }  // extern "C"

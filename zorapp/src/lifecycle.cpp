@@ -6,6 +6,7 @@
 #include "command_frame.hpp"
 #include "handle_lifecycle.hpp"
 #include "outcome_line.hpp"
+#include "zor_contract.h"
 
 #include <cstdint>
 
@@ -23,25 +24,29 @@ using frame::when;
 using Name = const char *;
 
 // Only a container of this type passes the configuration's options to the tool.
-constexpr std::int32_t kOptionsType = 1;
+constexpr std::int32_t kOptionsType = ZOR_APP_TABLE_TYPE;
 // The info line that carries the type number holds this marker; a bare "TYPE" does not count.
-constexpr char kTypeMarker[] = "CONTAINER_TYPE";
+constexpr char kTypeMarker[] = ZOR_INFO_APP_TYPE;
 
-constexpr frame::Operation<Name> kCreate{"sudo zor-app create -n ",
+constexpr frame::Operation<Name> kCreate{"sudo " ZOR_TOOL_APP " " ZOR_VERB_CREATE
+                                         " " ZOR_OPTION_NAME " ",
                                          "ZOR-APP-LIB: create: Created application container '%s'.",
                                          "ZOR-APP-LIB: create: Failed to create '%s'. (ErrNo=%d)"};
 constexpr frame::Operation<Name> kDestroy{
-    "sudo zor-app destroy -n ", "ZOR-APP-LIB: destroy: Destroyed application container '%s'.",
+    "sudo " ZOR_TOOL_APP " " ZOR_VERB_DESTROY " " ZOR_OPTION_NAME " ",
+    "ZOR-APP-LIB: destroy: Destroyed application container '%s'.",
     "ZOR-APP-LIB: destroy: Failed to destroy '%s'. (ErrNo=%d)"};
-constexpr frame::Operation<Name> kStart{"sudo zor-app start -n ",
+constexpr frame::Operation<Name> kStart{"sudo " ZOR_TOOL_APP " " ZOR_VERB_START " " ZOR_OPTION_NAME
+                                        " ",
                                         "ZOR-APP-LIB: start: Started application container '%s'.",
                                         "ZOR-APP-LIB: start: Failed to start '%s'. (ErrNo=%d)"};
-constexpr frame::Operation<Name> kStop{"sudo zor-app stop -n ",
+constexpr frame::Operation<Name> kStop{"sudo " ZOR_TOOL_APP " " ZOR_VERB_STOP " " ZOR_OPTION_NAME
+                                       " ",
                                        "ZOR-APP-LIB: stop: Stopped application container '%s'.",
                                        "ZOR-APP-LIB: stop: Failed to stop '%s'. (ErrNo=%d)"};
 
-constexpr char kSearchPrefix[] = "sudo zor-app search -n ";
-constexpr char kInfoPrefix[] = "sudo zor-app info -n ";
+constexpr char kSearchPrefix[] = "sudo " ZOR_TOOL_APP " " ZOR_VERB_SEARCH " " ZOR_OPTION_NAME " ";
+constexpr char kInfoPrefix[] = "sudo " ZOR_TOOL_APP " " ZOR_VERB_INFO " " ZOR_OPTION_NAME " ";
 constexpr frame::Outcome<Name> kOpen{
     "ZOR-APP-LIB: open: Opened handler of '%s'.",
     "ZOR-APP-LIB: open: Failed to open handler of '%s'. (ErrNo=%d)"};
@@ -50,11 +55,11 @@ constexpr frame::Outcome<Name> kClose{
     "ZOR-APP-LIB: close: Closed handler of '%s'.",
     "ZOR-APP-LIB: close: Failed to close handler of '%s'. (ErrNo=%d)"};
 
-constexpr char kStatusPrefix[] = "sudo zor-app status -n ";
+constexpr char kStatusPrefix[] = "sudo " ZOR_TOOL_APP " " ZOR_VERB_STATUS " " ZOR_OPTION_NAME " ";
 constexpr frame::FailureText<Name> kStatusFailed{
     "ZOR-APP-LIB: status: Failed to get status of '%s'. (ErrNo=%d)"};
 
-constexpr char kPidPrefix[] = "sudo zor-app getpid -n ";
+constexpr char kPidPrefix[] = "sudo " ZOR_TOOL_APP " " ZOR_VERB_GETPID " " ZOR_OPTION_NAME " ";
 constexpr frame::SuccessText<Name, int> kPidIs{"ZOR-APP-LIB: getpid: PID of '%s' is %d."};
 constexpr frame::FailureText<Name> kPidFailed{
     "ZOR-APP-LIB: getpid: Failed to get PID of '%s'. (ErrNo=%d)"};
@@ -73,8 +78,9 @@ int zor_app_create_container(const char *name, const zor_app_config *config) noe
     return kCreate.perform(
         {__LINE__, __func__},
         {required(config), text(name),
-         when(passes_options && options.opt_p > 0, option(" -p ", options.opt_p)),
-         when(passes_options && is_given(options.opt_b), option(" -b ", options.opt_b))},
+         when(passes_options && options.opt_p > 0, option(" " ZOR_OPTION_PORT " ", options.opt_p)),
+         when(passes_options && is_given(options.opt_b),
+              option(" " ZOR_OPTION_BASE " ", options.opt_b))},
         name);
 }
 

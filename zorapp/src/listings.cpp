@@ -7,6 +7,7 @@
 #include "command_frame.hpp"
 #include "name_list.hpp"
 #include "snapshot_table.hpp"
+#include "zor_contract.h"
 
 namespace zorapp {
 
@@ -14,9 +15,10 @@ namespace {
 
 using frame::text;
 
-constexpr char kContainerList[] = "sudo zor-app list";
-constexpr char kBaseList[] = "sudo zor-app list --base";
-constexpr char kSnapshotListPrefix[] = "sudo zor-app list --snapshot -n ";
+constexpr char kContainerList[] = "sudo " ZOR_TOOL_APP " " ZOR_VERB_LIST;
+constexpr char kBaseList[] = "sudo " ZOR_TOOL_APP " " ZOR_VERB_LIST " " ZOR_OPTION_BASE_IMAGE;
+constexpr char kSnapshotListPrefix[] =
+    "sudo " ZOR_TOOL_APP " " ZOR_VERB_LIST " " ZOR_OPTION_SNAPSHOT " " ZOR_OPTION_NAME " ";
 
 bool is_blank(char c) noexcept {
     return c == ' ' || c == '\t';

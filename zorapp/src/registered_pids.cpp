@@ -6,6 +6,7 @@
 #include "command_frame.hpp"
 #include "name_list.hpp"
 #include "registered_pids.hpp"
+#include "zor_contract.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -14,7 +15,7 @@ namespace zorapp {
 
 namespace {
 
-constexpr char kPidListPrefix[] = "sudo zor-app pidlist -n ";
+constexpr char kPidListPrefix[] = "sudo " ZOR_TOOL_APP " " ZOR_VERB_PIDLIST " " ZOR_OPTION_NAME " ";
 
 using PairList = frame::EntryList<zor_app_pid_pair>;
 

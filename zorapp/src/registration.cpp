@@ -6,6 +6,7 @@
 #include "arguments.hpp"
 #include "command_frame.hpp"
 #include "outcome_line.hpp"
+#include "zor_contract.h"
 
 #include <cstdint>
 
@@ -16,8 +17,10 @@ namespace {
 using frame::option;
 using frame::text;
 
-constexpr char kRegisterPrefix[] = "sudo zor-app register -n ";
-constexpr char kUnregisterPrefix[] = "sudo zor-app unregister -n ";
+constexpr char kRegisterPrefix[] =
+    "sudo " ZOR_TOOL_APP " " ZOR_VERB_REGISTER " " ZOR_OPTION_NAME " ";
+constexpr char kUnregisterPrefix[] =
+    "sudo " ZOR_TOOL_APP " " ZOR_VERB_UNREGISTER " " ZOR_OPTION_NAME " ";
 constexpr char kRegistered[] = "ZOR-APP-LIB: register: Registered '%d'.";
 constexpr char kRegisterFailed[] = "ZOR-APP-LIB: register: Failed to register '%d'. (ErrNo=%d)";
 constexpr char kUnregistered[] = "ZOR-APP-LIB: unregister: Unregistered '%d'.";
@@ -41,22 +44,22 @@ extern "C" {
 
 int zor_app_register_pid(zor_app_handle *handle, int32_t pid) noexcept {
     using namespace zorapp;
-    return perform(kRegister, {__LINE__, __func__}, handle, " -pid ", pid);
+    return perform(kRegister, {__LINE__, __func__}, handle, " " ZOR_OPTION_PID " ", pid);
 }
 
 int zor_app_unregister_pid(zor_app_handle *handle, int32_t pid) noexcept {
     using namespace zorapp;
-    return perform(kUnregister, {__LINE__, __func__}, handle, " -pid ", pid);
+    return perform(kUnregister, {__LINE__, __func__}, handle, " " ZOR_OPTION_PID " ", pid);
 }
 
 int zor_app_register_vpid(zor_app_handle *handle, int32_t vpid) noexcept {
     using namespace zorapp;
-    return perform(kRegister, {__LINE__, __func__}, handle, " -vpid ", vpid);
+    return perform(kRegister, {__LINE__, __func__}, handle, " " ZOR_OPTION_VPID " ", vpid);
 }
 
 int zor_app_unregister_vpid(zor_app_handle *handle, int32_t vpid) noexcept {
     using namespace zorapp;
-    return perform(kUnregister, {__LINE__, __func__}, handle, " -vpid ", vpid);
+    return perform(kUnregister, {__LINE__, __func__}, handle, " " ZOR_OPTION_VPID " ", vpid);
 }
 
 }  // extern "C"

@@ -6,6 +6,7 @@
 #include "command_frame.hpp"
 #include "decimal_number.hpp"
 #include "outcome_line.hpp"
+#include "zor_contract.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -27,12 +28,14 @@ struct Kind {
     const char *word;
     const char *flag;
 };
-constexpr Kind kKinds[] = {
-    {"--cpu", "--cpu "}, {"--core", "--core "}, {"--mem", "--mem "}, {"--memsw", "--memsw "}};
+constexpr Kind kKinds[] = {{ZOR_OPTION_CPU, ZOR_OPTION_CPU " "},
+                           {ZOR_OPTION_CORE, ZOR_OPTION_CORE " "},
+                           {ZOR_OPTION_MEM, ZOR_OPTION_MEM " "},
+                           {ZOR_OPTION_MEMSW, ZOR_OPTION_MEMSW " "}};
 
-constexpr char kLimitPrefix[] = "sudo zor-app limit ";
-constexpr char kUnlimitPrefix[] = "sudo zor-app unlimit ";
-constexpr char kUsagePrefix[] = "sudo zor-app usage ";
+constexpr char kLimitPrefix[] = "sudo " ZOR_TOOL_APP " " ZOR_VERB_LIMIT " ";
+constexpr char kUnlimitPrefix[] = "sudo " ZOR_TOOL_APP " " ZOR_VERB_UNLIMIT " ";
+constexpr char kUsagePrefix[] = "sudo " ZOR_TOOL_APP " " ZOR_VERB_USAGE " ";
 
 // Set and unset name the container in their success line and the group in their failure.
 constexpr frame::SuccessText<Name> kLimited{
@@ -81,8 +84,8 @@ int limit(const frame::Site &site, frame::Piece kind, const char *prefix,
     const char *name = name_of(handle);
     frame::Command command(prefix);
     command.add(kind)
-        .add(option(" -n ", name))
-        .add(when(cgroup != nullptr, option(" -c ", cgroup)));
+        .add(option(" " ZOR_OPTION_NAME " ", name))
+        .add(when(cgroup != nullptr, option(" " ZOR_OPTION_GROUP_ALIAS " ", cgroup)));
     const int code = frame::run_system(command).code;
     if (code == 0) {
         frame::write_success(site, success, name);
@@ -132,9 +135,11 @@ int zor_app_get_resource(zor_app_handle *handle, int32_t pid, const char *cgroup
     // Without a handle the tool is asked about the process itself, by its own number.
     frame::Command command(kUsagePrefix);
     command.add(word_of(resource->type))
-        .add(when(handle != nullptr, option(" -n ", name)))
-        .add(when(cgroup != nullptr, option(" -g ", cgroup)))
-        .add(when(pid > 0, option(handle != nullptr ? " -vpid " : " -pid ", pid)));
+        .add(when(handle != nullptr, option(" " ZOR_OPTION_NAME " ", name)))
+        .add(when(cgroup != nullptr, option(" " ZOR_OPTION_GROUP " ", cgroup)))
+        .add(when(
+            pid > 0,
+            option(handle != nullptr ? " " ZOR_OPTION_VPID " " : " " ZOR_OPTION_PID " ", pid)));
     char line[frame::kBufferSize];
     const int code = frame::run_reading_first_line(command, line).code;
     if (code != 0) {

@@ -4,6 +4,7 @@
 #include "command_frame.hpp"
 #include "handle_name.hpp"
 #include "outcome_line.hpp"
+#include "zor_contract.h"
 
 namespace zorsys {
 
@@ -16,13 +17,16 @@ using Name = const char *;
 // Taking a checkpoint and restarting from it run the tool with the caller's own rights.
 // Outcome lines: the container before the checkpoint, except in the removal's.
 constexpr frame::Operation<Name, Name> kCheckpoint{
-    "zor-sys checkpoint -n ", "ZOR-SYS-LIB: checkpoint: Saved checkpoint of '%s' as '%s'.",
+    ZOR_TOOL_SYS " " ZOR_VERB_CHECKPOINT " " ZOR_OPTION_NAME " ",
+    "ZOR-SYS-LIB: checkpoint: Saved checkpoint of '%s' as '%s'.",
     "ZOR-SYS-LIB: checkpoint: Failed to save checkpoint of '%s' as '%s'. (ErrNo=%d)"};
 constexpr frame::Operation<Name, Name> kRestart{
-    "zor-sys restart -n ", "ZOR-SYS-LIB: restart: Restarted '%s' from '%s'.",
+    ZOR_TOOL_SYS " " ZOR_VERB_RESTART " " ZOR_OPTION_NAME " ",
+    "ZOR-SYS-LIB: restart: Restarted '%s' from '%s'.",
     "ZOR-SYS-LIB: restart: Failed to restart '%s' from '%s'. (ErrNo=%d)"};
 constexpr frame::Operation<Name, Name> kRemoveCheckpoint{
-    "sudo zor-sys remove --checkpoint -n ", "ZOR-SYS-LIB: remove: Removed checkpoint '%s' of '%s'.",
+    "sudo " ZOR_TOOL_SYS " " ZOR_VERB_REMOVE " " ZOR_OPTION_CHECKPOINT " " ZOR_OPTION_NAME " ",
+    "ZOR-SYS-LIB: remove: Removed checkpoint '%s' of '%s'.",
     "ZOR-SYS-LIB: remove: Failed to remove checkpoint '%s' of '%s'. (ErrNo=%d)"};
 
 }  // namespace
@@ -34,21 +38,24 @@ extern "C" {
 int zor_sys_checkpoint(zor_sys_handle *handle, const char *checkpoint) noexcept {
     using namespace zorsys;
     const char *name = name_of(handle);
-    return kCheckpoint.perform({__LINE__, __func__}, {text(name), option(" -t ", checkpoint)}, name,
+    return kCheckpoint.perform({__LINE__, __func__},
+                               {text(name), option(" " ZOR_OPTION_TAG " ", checkpoint)}, name,
                                checkpoint);
 }
 
 int zor_sys_restart(zor_sys_handle *handle, const char *checkpoint) noexcept {
     using namespace zorsys;
     const char *name = name_of(handle);
-    return kRestart.perform({__LINE__, __func__}, {text(name), option(" -t ", checkpoint)}, name,
+    return kRestart.perform({__LINE__, __func__},
+                            {text(name), option(" " ZOR_OPTION_TAG " ", checkpoint)}, name,
                             checkpoint);
 }
 
 int zor_sys_remove_checkpoint(zor_sys_handle *handle, const char *checkpoint) noexcept {
     using namespace zorsys;
     const char *name = name_of(handle);
-    return kRemoveCheckpoint.perform({__LINE__, __func__}, {text(name), option(" -t ", checkpoint)},
+    return kRemoveCheckpoint.perform({__LINE__, __func__},
+                                     {text(name), option(" " ZOR_OPTION_TAG " ", checkpoint)},
                                      checkpoint, name);
 }
 

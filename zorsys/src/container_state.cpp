@@ -4,6 +4,7 @@
 #include "command_frame.hpp"
 #include "handle_name.hpp"
 #include "outcome_line.hpp"
+#include "zor_contract.h"
 
 namespace zorsys {
 
@@ -12,16 +13,19 @@ namespace {
 using Name = const char *;
 
 constexpr frame::Operation<Name> kSuspend{
-    "sudo zor-sys suspend -n ", "ZOR-SYS-LIB: suspend: Suspended '%s'.",
+    "sudo " ZOR_TOOL_SYS " " ZOR_VERB_SUSPEND " " ZOR_OPTION_NAME " ",
+    "ZOR-SYS-LIB: suspend: Suspended '%s'.",
     "ZOR-SYS-LIB: suspend: Failed to suspend '%s'. (ErrNo=%d)"};
-constexpr frame::Operation<Name> kResume{"sudo zor-sys resume -n ",
-                                         "ZOR-SYS-LIB: resume: Resumed '%s'.",
-                                         "ZOR-SYS-LIB: resume: Failed to resume '%s'. (ErrNo=%d)"};
+constexpr frame::Operation<Name> kResume{
+    "sudo " ZOR_TOOL_SYS " " ZOR_VERB_RESUME " " ZOR_OPTION_NAME " ",
+    "ZOR-SYS-LIB: resume: Resumed '%s'.", "ZOR-SYS-LIB: resume: Failed to resume '%s'. (ErrNo=%d)"};
 // Sharing runs the tool with the caller's own rights.
-constexpr frame::Operation<Name> kShare{"zor-sys share -n ", "ZOR-SYS-LIB: share: Shared '%s'.",
+constexpr frame::Operation<Name> kShare{ZOR_TOOL_SYS " " ZOR_VERB_SHARE " " ZOR_OPTION_NAME " ",
+                                        "ZOR-SYS-LIB: share: Shared '%s'.",
                                         "ZOR-SYS-LIB: share: Failed to share '%s'. (ErrNo=%d)"};
 constexpr frame::Operation<Name> kUnshare{
-    "zor-sys unshare -n ", "ZOR-SYS-LIB: unshare: Unshared '%s'.",
+    ZOR_TOOL_SYS " " ZOR_VERB_UNSHARE " " ZOR_OPTION_NAME " ",
+    "ZOR-SYS-LIB: unshare: Unshared '%s'.",
     "ZOR-SYS-LIB: unshare: Failed to unshare '%s'. (ErrNo=%d)"};
 
 int perform_on(const frame::Operation<Name> &operation, const frame::Site &site,

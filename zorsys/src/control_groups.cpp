@@ -5,6 +5,7 @@
 #include "command_frame.hpp"
 #include "handle_name.hpp"
 #include "outcome_line.hpp"
+#include "zor_contract.h"
 
 #include <cstdint>
 
@@ -19,21 +20,25 @@ using Name = const char *;
 
 // The lines name the control group, never the container.
 constexpr frame::Operation<Name> kCreate{
-    "sudo zor-sys create -g ", "ZOR-SYS-LIB: create: Created control group '%s'.",
+    "sudo " ZOR_TOOL_SYS " " ZOR_VERB_CREATE " " ZOR_OPTION_GROUP " ",
+    "ZOR-SYS-LIB: create: Created control group '%s'.",
     "ZOR-SYS-LIB: create: Failed to create control group '%s'. (ErrNo=%d)"};
 constexpr frame::Operation<Name> kDestroy{
-    "sudo zor-sys destroy -g ", "ZOR-SYS-LIB: destroy: Destroyed control group '%s'.",
+    "sudo " ZOR_TOOL_SYS " " ZOR_VERB_DESTROY " " ZOR_OPTION_GROUP " ",
+    "ZOR-SYS-LIB: destroy: Destroyed control group '%s'.",
     "ZOR-SYS-LIB: destroy: Failed to destroy control group '%s'. (ErrNo=%d)"};
 constexpr frame::Operation<int, Name> kBind{
-    "sudo zor-sys bind -g ", "ZOR-SYS-LIB: bind: Bound '%d' to '%s'.",
+    "sudo " ZOR_TOOL_SYS " " ZOR_VERB_BIND " " ZOR_OPTION_GROUP " ",
+    "ZOR-SYS-LIB: bind: Bound '%d' to '%s'.",
     "ZOR-SYS-LIB: bind: Failed to bind '%d' to '%s'. (ErrNo=%d)"};
 constexpr frame::Operation<int, Name> kUnbind{
-    "sudo zor-sys unbind -g ", "ZOR-SYS-LIB: unbind: Unbound '%d' from '%s'.",
+    "sudo " ZOR_TOOL_SYS " " ZOR_VERB_UNBIND " " ZOR_OPTION_GROUP " ",
+    "ZOR-SYS-LIB: unbind: Unbound '%d' from '%s'.",
     "ZOR-SYS-LIB: unbind: Failed to unbind '%d' from '%s'. (ErrNo=%d)"};
 
 // The container option, when a handle is given; a handle without a name refuses.
 frame::Piece container_of(const zor_sys_handle *handle) noexcept {
-    return when(handle != nullptr, option(" -n ", name_of(handle)));
+    return when(handle != nullptr, option(" " ZOR_OPTION_NAME " ", name_of(handle)));
 }
 
 }  // namespace
@@ -55,14 +60,15 @@ int zor_sys_destroy_cgroup(zor_sys_handle *handle, const char *cgroup) noexcept 
 int zor_sys_bind_pid(zor_sys_handle *handle, const char *cgroup, int32_t pid) noexcept {
     using namespace zorsys;
     return kBind.perform({__LINE__, __func__},
-                         {text(cgroup), option(" -pid ", pid), container_of(handle)}, pid, cgroup);
+                         {text(cgroup), option(" " ZOR_OPTION_PID " ", pid), container_of(handle)},
+                         pid, cgroup);
 }
 
 int zor_sys_unbind_pid(zor_sys_handle *handle, const char *cgroup, int32_t pid) noexcept {
     using namespace zorsys;
-    return kUnbind.perform({__LINE__, __func__},
-                           {text(cgroup), option(" -pid ", pid), container_of(handle)}, pid,
-                           cgroup);
+    return kUnbind.perform(
+        {__LINE__, __func__},
+        {text(cgroup), option(" " ZOR_OPTION_PID " ", pid), container_of(handle)}, pid, cgroup);
 }
 
 }  // extern "C"

@@ -6,6 +6,7 @@
 #include "handle_lifecycle.hpp"
 #include "handle_name.hpp"
 #include "outcome_line.hpp"
+#include "zor_contract.h"
 
 #include <cstdint>
 
@@ -23,25 +24,29 @@ using frame::when;
 using Name = const char *;
 
 // Only a container of this type passes the configuration's options to the tool.
-constexpr std::int32_t kOptionsType = 100;
+constexpr std::int32_t kOptionsType = ZOR_SYS_TABLE_TYPE;
 // The info line that carries the type number holds this marker.
-constexpr char kTypeMarker[] = "TYPE";
+constexpr char kTypeMarker[] = ZOR_INFO_SYS_TYPE;
 
-constexpr frame::Operation<Name> kCreate{"sudo zor-sys create -n ",
+constexpr frame::Operation<Name> kCreate{"sudo " ZOR_TOOL_SYS " " ZOR_VERB_CREATE
+                                         " " ZOR_OPTION_NAME " ",
                                          "ZOR-SYS-LIB: create: Created system container '%s'.",
                                          "ZOR-SYS-LIB: create: Failed to create '%s'. (ErrNo=%d)"};
 constexpr frame::Operation<Name> kDestroy{
-    "sudo zor-sys destroy -n ", "ZOR-SYS-LIB: destroy: Destroyed system container '%s'.",
+    "sudo " ZOR_TOOL_SYS " " ZOR_VERB_DESTROY " " ZOR_OPTION_NAME " ",
+    "ZOR-SYS-LIB: destroy: Destroyed system container '%s'.",
     "ZOR-SYS-LIB: destroy: Failed to destroy '%s'. (ErrNo=%d)"};
-constexpr frame::Operation<Name> kStart{"sudo zor-sys start -n ",
+constexpr frame::Operation<Name> kStart{"sudo " ZOR_TOOL_SYS " " ZOR_VERB_START " " ZOR_OPTION_NAME
+                                        " ",
                                         "ZOR-SYS-LIB: start: Started system container '%s'.",
                                         "ZOR-SYS-LIB: start: Failed to start '%s'. (ErrNo=%d)"};
-constexpr frame::Operation<Name> kStop{"sudo zor-sys stop -n ",
+constexpr frame::Operation<Name> kStop{"sudo " ZOR_TOOL_SYS " " ZOR_VERB_STOP " " ZOR_OPTION_NAME
+                                       " ",
                                        "ZOR-SYS-LIB: stop: Stopped system container '%s'.",
                                        "ZOR-SYS-LIB: stop: Failed to stop '%s'. (ErrNo=%d)"};
 
-constexpr char kSearchPrefix[] = "sudo zor-sys search -n ";
-constexpr char kInfoPrefix[] = "sudo zor-sys info -n ";
+constexpr char kSearchPrefix[] = "sudo " ZOR_TOOL_SYS " " ZOR_VERB_SEARCH " " ZOR_OPTION_NAME " ";
+constexpr char kInfoPrefix[] = "sudo " ZOR_TOOL_SYS " " ZOR_VERB_INFO " " ZOR_OPTION_NAME " ";
 constexpr frame::Outcome<Name> kOpen{
     "ZOR-SYS-LIB: open: Opened handler of '%s'.",
     "ZOR-SYS-LIB: open: Failed to open handler of '%s'. (ErrNo=%d)"};
@@ -50,11 +55,11 @@ constexpr frame::Outcome<Name> kClose{
     "ZOR-SYS-LIB: close: Closed handler of '%s'.",
     "ZOR-SYS-LIB: close: Failed to close handler of '%s'. (ErrNo=%d)"};
 
-constexpr char kStatusPrefix[] = "sudo zor-sys status -n ";
+constexpr char kStatusPrefix[] = "sudo " ZOR_TOOL_SYS " " ZOR_VERB_STATUS " " ZOR_OPTION_NAME " ";
 constexpr frame::FailureText<Name> kStatusFailed{
     "ZOR-SYS-LIB: status: Failed to get status of '%s'. (ErrNo=%d)"};
 
-constexpr char kPidPrefix[] = "sudo zor-sys getpid -n ";
+constexpr char kPidPrefix[] = "sudo " ZOR_TOOL_SYS " " ZOR_VERB_GETPID " " ZOR_OPTION_NAME " ";
 constexpr frame::SuccessText<Name, int> kPidIs{"ZOR-SYS-LIB: getpid: PID of '%s' is %d."};
 constexpr frame::FailureText<Name> kPidFailed{
     "ZOR-SYS-LIB: getpid: Failed to get PID of '%s'. (ErrNo=%d)"};
@@ -74,13 +79,15 @@ int zor_sys_create_container(const char *name, const zor_sys_config *config) noe
     const zor_sys_config none{};
     const zor_sys_config &options = config != nullptr ? *config : none;
     const bool passes_options = options.type == kOptionsType;
-    return kCreate.perform(
-        {__LINE__, __func__},
-        {required(config), text(name),
-         when(passes_options && options.opt_m > 0, option(" -m ", options.opt_m)),
-         when(passes_options && is_given(options.opt_b), option(" -b ", options.opt_b)),
-         when(passes_options && is_given(options.opt_f), option(" -f ", options.opt_f))},
-        name);
+    return kCreate.perform({__LINE__, __func__},
+                           {required(config), text(name),
+                            when(passes_options && options.opt_m > 0,
+                                 option(" " ZOR_OPTION_MEMORY " ", options.opt_m)),
+                            when(passes_options && is_given(options.opt_b),
+                                 option(" " ZOR_OPTION_BASE " ", options.opt_b)),
+                            when(passes_options && is_given(options.opt_f),
+                                 option(" " ZOR_OPTION_FILE " ", options.opt_f))},
+                           name);
 }
 
 int zor_sys_destroy_container(const char *name) noexcept {

@@ -7,6 +7,7 @@
 #include "listing_table.hpp"
 #include "name_list.hpp"
 #include "outcome_line.hpp"
+#include "zor_contract.h"
 
 namespace zorsys {
 
@@ -16,14 +17,18 @@ using frame::required;
 using frame::text;
 using Name = const char *;
 
-constexpr char kContainerListCommand[] = "sudo zor-sys list";
-constexpr char kBaseListCommand[] = "sudo zor-sys list --base";
-constexpr char kSnapshotListPrefix[] = "sudo zor-sys list --snapshot -n ";
+constexpr char kContainerListCommand[] = "sudo " ZOR_TOOL_SYS " " ZOR_VERB_LIST;
+constexpr char kBaseListCommand[] =
+    "sudo " ZOR_TOOL_SYS " " ZOR_VERB_LIST " " ZOR_OPTION_BASE_IMAGE;
+constexpr char kSnapshotListPrefix[] =
+    "sudo " ZOR_TOOL_SYS " " ZOR_VERB_LIST " " ZOR_OPTION_SNAPSHOT " " ZOR_OPTION_NAME " ";
 // The tool lists checkpoints with the caller's own rights.
-constexpr char kCheckpointListPrefix[] = "zor-sys list --checkpoint -n ";
+constexpr char kCheckpointListPrefix[] =
+    ZOR_TOOL_SYS " " ZOR_VERB_LIST " " ZOR_OPTION_CHECKPOINT " " ZOR_OPTION_NAME " ";
 
 constexpr frame::Operation<Name> kRemoveBase{
-    "sudo zor-sys remove --base ", "ZOR-SYS-LIB: remove: Removed base image '%s'.",
+    "sudo " ZOR_TOOL_SYS " " ZOR_VERB_REMOVE " " ZOR_OPTION_BASE_IMAGE " ",
+    "ZOR-SYS-LIB: remove: Removed base image '%s'.",
     "ZOR-SYS-LIB: remove: Failed to remove base image '%s'. (ErrNo=%d)"};
 
 constexpr frame::NameListRules kEveryLine{nullptr, frame::whole_line};

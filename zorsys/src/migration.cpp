@@ -5,6 +5,7 @@
 #include "command_frame.hpp"
 #include "handle_name.hpp"
 #include "outcome_line.hpp"
+#include "zor_contract.h"
 
 #include <cstdint>
 
@@ -18,10 +19,11 @@ using Name = const char *;
 
 // No outcome line shows the port.
 constexpr frame::Operation<Name, Name> kMigrate{
-    "sudo zor-sys migrate -n ", "ZOR-SYS-LIB: migrate: Migrated '%s' to '%s'.",
+    "sudo " ZOR_TOOL_SYS " " ZOR_VERB_MIGRATE " " ZOR_OPTION_NAME " ",
+    "ZOR-SYS-LIB: migrate: Migrated '%s' to '%s'.",
     "ZOR-SYS-LIB: migrate: Failed to migrate '%s' to '%s'. (ErrNo=%d)"};
 constexpr frame::Operation<Name> kImmigrate{
-    "sudo zor-target -n ", "ZOR-SYS-LIB: immigrate: Immigrated '%s'.",
+    "sudo " ZOR_TOOL_TARGET " " ZOR_OPTION_NAME " ", "ZOR-SYS-LIB: immigrate: Immigrated '%s'.",
     "ZOR-SYS-LIB: immigrate: Failed to immigrate '%s'. (ErrNo=%d)"};
 
 }  // namespace
@@ -35,13 +37,15 @@ int zor_sys_migration_start(zor_sys_handle *handle, const char *destination,
     using namespace zorsys;
     const char *name = name_of(handle);
     return kMigrate.perform({__LINE__, __func__},
-                            {text(name), option(" -d ", destination), option(" -p ", port)}, name,
-                            destination);
+                            {text(name), option(" " ZOR_OPTION_DESTINATION " ", destination),
+                             option(" " ZOR_OPTION_PORT " ", port)},
+                            name, destination);
 }
 
 int zor_sys_immigration_start(const char *name, int32_t port) noexcept {
     using namespace zorsys;
-    return kImmigrate.perform({__LINE__, __func__}, {text(name), option(" -p ", port)}, name);
+    return kImmigrate.perform({__LINE__, __func__},
+                              {text(name), option(" " ZOR_OPTION_PORT " ", port)}, name);
 }
 
 }  // extern "C"

@@ -6,6 +6,7 @@
 #include "decimal_number.hpp"
 #include "handle_name.hpp"
 #include "outcome_line.hpp"
+#include "zor_contract.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -34,10 +35,18 @@ constexpr std::int32_t kMemsw = 4;
 
 constexpr ResourceKind kKinds[] = {
     {nullptr, nullptr, nullptr},
-    {"sudo zor-sys limit --cpu", "sudo zor-sys unlimit --cpu", "sudo zor-sys usage --cpu"},
-    {"sudo zor-sys limit --core", "sudo zor-sys unlimit --core", "sudo zor-sys usage --core"},
-    {"sudo zor-sys limit --mem", "sudo zor-sys unlimit --mem", "sudo zor-sys usage --mem"},
-    {"sudo zor-sys limit --memsw", "sudo zor-sys unlimit --memsw", "sudo zor-sys usage --memsw"},
+    {"sudo " ZOR_TOOL_SYS " " ZOR_VERB_LIMIT " " ZOR_OPTION_CPU,
+     "sudo " ZOR_TOOL_SYS " " ZOR_VERB_UNLIMIT " " ZOR_OPTION_CPU,
+     "sudo " ZOR_TOOL_SYS " " ZOR_VERB_USAGE " " ZOR_OPTION_CPU},
+    {"sudo " ZOR_TOOL_SYS " " ZOR_VERB_LIMIT " " ZOR_OPTION_CORE,
+     "sudo " ZOR_TOOL_SYS " " ZOR_VERB_UNLIMIT " " ZOR_OPTION_CORE,
+     "sudo " ZOR_TOOL_SYS " " ZOR_VERB_USAGE " " ZOR_OPTION_CORE},
+    {"sudo " ZOR_TOOL_SYS " " ZOR_VERB_LIMIT " " ZOR_OPTION_MEM,
+     "sudo " ZOR_TOOL_SYS " " ZOR_VERB_UNLIMIT " " ZOR_OPTION_MEM,
+     "sudo " ZOR_TOOL_SYS " " ZOR_VERB_USAGE " " ZOR_OPTION_MEM},
+    {"sudo " ZOR_TOOL_SYS " " ZOR_VERB_LIMIT " " ZOR_OPTION_MEMSW,
+     "sudo " ZOR_TOOL_SYS " " ZOR_VERB_UNLIMIT " " ZOR_OPTION_MEMSW,
+     "sudo " ZOR_TOOL_SYS " " ZOR_VERB_USAGE " " ZOR_OPTION_MEMSW},
 };
 
 // The kind of a record's type; a type outside 1 to 4 has none, so its command would be
@@ -85,8 +94,8 @@ int change_limit(const frame::Site &site, const char *prefix, bool with_value,
     command.add(required(handle))
         .add(required(prefix))
         .add(when(with_value, limit_value(resource)))
-        .add(option(" -n ", name_of(handle)))
-        .add(when(app_name != nullptr, option(" -a ", app_name)))
+        .add(option(" " ZOR_OPTION_NAME " ", name_of(handle)))
+        .add(when(app_name != nullptr, option(" " ZOR_OPTION_APPLICATION " ", app_name)))
         .add(when(cgroup != nullptr, option(group_flag, cgroup)));
     const frame::Result result = frame::run_system(command);
     if (result.code == 0) {
@@ -123,9 +132,11 @@ int read_usage(const zor_sys_handle *handle, std::int32_t pid, const char *app_n
     frame::Command command(kind != nullptr ? kind->usage : "");
     command.add(required(handle))
         .add(required(kind))
-        .add(option(" -n ", name_of(handle)))
-        .add(when(app_name != nullptr, option(" -a ", app_name)))
-        .add(when(pid > 0, option(app_name != nullptr ? " -vpid " : " -pid ", pid)));
+        .add(option(" " ZOR_OPTION_NAME " ", name_of(handle)))
+        .add(when(app_name != nullptr, option(" " ZOR_OPTION_APPLICATION " ", app_name)))
+        .add(when(
+            pid > 0,
+            option(app_name != nullptr ? " " ZOR_OPTION_VPID " " : " " ZOR_OPTION_PID " ", pid)));
     char run[frame::kBufferSize];
     const int escaped = command.escape_into(run, 0);
     if (escaped != 0) {
@@ -158,8 +169,9 @@ int zor_sys_set_resource(zor_sys_handle *handle, const char *cgroup, const char 
                          zor_sys_resource resource) noexcept {
     using namespace zorsys;
     const ResourceKind *kind = kind_of(resource.type);
-    return change_limit({__LINE__, __func__}, kind != nullptr ? kind->limit : nullptr, true, " -g ",
-                        handle, cgroup, app_name, resource, kLimited, kLimitFailed);
+    return change_limit({__LINE__, __func__}, kind != nullptr ? kind->limit : nullptr, true,
+                        " " ZOR_OPTION_GROUP " ", handle, cgroup, app_name, resource, kLimited,
+                        kLimitFailed);
 }
 
 int zor_sys_unset_resource(zor_sys_handle *handle, const char *cgroup, const char *app_name,
@@ -167,7 +179,8 @@ int zor_sys_unset_resource(zor_sys_handle *handle, const char *cgroup, const cha
     using namespace zorsys;
     const ResourceKind *kind = kind_of(resource.type);
     return change_limit({__LINE__, __func__}, kind != nullptr ? kind->unlimit : nullptr, false,
-                        " -c ", handle, cgroup, app_name, resource, kUnlimited, kUnlimitFailed);
+                        " " ZOR_OPTION_GROUP_ALIAS " ", handle, cgroup, app_name, resource,
+                        kUnlimited, kUnlimitFailed);
 }
 
 int zor_sys_get_resource(zor_sys_handle *handle, int32_t pid, const char *app_name,

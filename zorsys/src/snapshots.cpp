@@ -4,6 +4,7 @@
 #include "command_frame.hpp"
 #include "handle_name.hpp"
 #include "outcome_line.hpp"
+#include "zor_contract.h"
 
 namespace zorsys {
 
@@ -16,16 +17,20 @@ using Name = const char *;
 // Outcome lines: the container before the snapshot when saving, after it otherwise. The
 // commit names the container, never the base image.
 constexpr frame::Operation<Name, Name> kSave{
-    "sudo zor-sys save -n ", "ZOR-SYS-LIB: save: Saved snapshot of '%s' as '%s'.",
+    "sudo " ZOR_TOOL_SYS " " ZOR_VERB_SAVE " " ZOR_OPTION_NAME " ",
+    "ZOR-SYS-LIB: save: Saved snapshot of '%s' as '%s'.",
     "ZOR-SYS-LIB: save: Failed to save snapshot of '%s' as '%s'. (ErrNo=%d)"};
 constexpr frame::Operation<Name, Name> kLoad{
-    "sudo zor-sys load -n ", "ZOR-SYS-LIB: load: Loaded snapshot '%s' of '%s'.",
+    "sudo " ZOR_TOOL_SYS " " ZOR_VERB_LOAD " " ZOR_OPTION_NAME " ",
+    "ZOR-SYS-LIB: load: Loaded snapshot '%s' of '%s'.",
     "ZOR-SYS-LIB: load: Failed to load snapshot '%s' of '%s'. (ErrNo=%d)"};
 constexpr frame::Operation<Name, Name> kRemove{
-    "sudo zor-sys remove --snapshot -n ", "ZOR-SYS-LIB: remove: Removed snapshot '%s' of '%s'.",
+    "sudo " ZOR_TOOL_SYS " " ZOR_VERB_REMOVE " " ZOR_OPTION_SNAPSHOT " " ZOR_OPTION_NAME " ",
+    "ZOR-SYS-LIB: remove: Removed snapshot '%s' of '%s'.",
     "ZOR-SYS-LIB: remove: Failed to remove snapshot '%s' of '%s'. (ErrNo=%d)"};
 constexpr frame::Operation<Name, Name> kCommit{
-    "sudo zor-sys commit -n ", "ZOR-SYS-LIB: commit: Committed snapshot '%s' to '%s'.",
+    "sudo " ZOR_TOOL_SYS " " ZOR_VERB_COMMIT " " ZOR_OPTION_NAME " ",
+    "ZOR-SYS-LIB: commit: Committed snapshot '%s' to '%s'.",
     "ZOR-SYS-LIB: commit: Failed to commit snapshot '%s' to '%s'. (ErrNo=%d)"};
 
 }  // namespace
@@ -37,22 +42,22 @@ extern "C" {
 int zor_sys_save_snapshot(zor_sys_handle *handle, const char *snapshot) noexcept {
     using namespace zorsys;
     const char *name = name_of(handle);
-    return kSave.perform({__LINE__, __func__}, {text(name), option(" -t ", snapshot)}, name,
-                         snapshot);
+    return kSave.perform({__LINE__, __func__},
+                         {text(name), option(" " ZOR_OPTION_TAG " ", snapshot)}, name, snapshot);
 }
 
 int zor_sys_load_snapshot(zor_sys_handle *handle, const char *snapshot) noexcept {
     using namespace zorsys;
     const char *name = name_of(handle);
-    return kLoad.perform({__LINE__, __func__}, {text(name), option(" -t ", snapshot)}, snapshot,
-                         name);
+    return kLoad.perform({__LINE__, __func__},
+                         {text(name), option(" " ZOR_OPTION_TAG " ", snapshot)}, snapshot, name);
 }
 
 int zor_sys_remove_snapshot(zor_sys_handle *handle, const char *snapshot) noexcept {
     using namespace zorsys;
     const char *name = name_of(handle);
-    return kRemove.perform({__LINE__, __func__}, {text(name), option(" -t ", snapshot)}, snapshot,
-                           name);
+    return kRemove.perform({__LINE__, __func__},
+                           {text(name), option(" " ZOR_OPTION_TAG " ", snapshot)}, snapshot, name);
 }
 
 int zor_sys_commit_snapshot(zor_sys_handle *handle, const char *snapshot,
@@ -60,8 +65,9 @@ int zor_sys_commit_snapshot(zor_sys_handle *handle, const char *snapshot,
     using namespace zorsys;
     const char *name = name_of(handle);
     return kCommit.perform({__LINE__, __func__},
-                           {text(name), option(" -t ", snapshot), option(" -b ", base)}, snapshot,
-                           name);
+                           {text(name), option(" " ZOR_OPTION_TAG " ", snapshot),
+                            option(" " ZOR_OPTION_BASE " ", base)},
+                           snapshot, name);
 }
 
 }  // extern "C"

@@ -4,6 +4,7 @@
 #include "process_figures.hpp"
 #include "refusal.hpp"
 #include "verbs.hpp"
+#include "zor_contract.h"
 
 #include <algorithm>
 
@@ -14,13 +15,13 @@ namespace {
 constexpr const char *kKinds[] = {"cpu", "core", "mem", "memsw"};
 
 std::string kind_of(const Command &command) {
-    const std::string word = command.words.size() > 1 ? command.words[1] : "";
+    const std::string word = command.call.word(1);
     for (const char *kind : kKinds) {
         if (word == std::string("--") + kind) {
             return kind;
         }
     }
-    throw Refusal(kUsage, command.words[0] + " needs --cpu, --core, --mem or --memsw first");
+    throw Refusal(kUsage, command.call.word(0) + " needs --cpu, --core, --mem or --memsw first");
 }
 
 // Cores are given as processors and ranges of them, "0-3,6".
@@ -91,51 +92,47 @@ struct LimitTarget {
     std::string cgroup;
 };
 
-LimitTarget limit_target(Command &command, const Options &options) {
-    const bool system = command.is_system();
-    Container &container = named_container(command, options.required("-n"));
+LimitTarget limit_target(Command &command) {
+    const Options &options = command.options();
+    Container &container = command.named_container();
     const std::string group = group_option(options);
     if (options.has("-a")) {
         if (!group.empty()) {
             throw Refusal(kUsage, "give an application or a control group, not both");
         }
         const std::string &app = checked_name(options.required("-a"), "application");
-        auto &apps = command.state->application.containers;
+        auto &apps = command.state.application.containers;
         const auto found = apps.find(app);
         if (found == apps.end()) {
             throw Refusal(kNotFound, "no application container '" + app + "'");
         }
-        return {&found->second.limits, container_cgroup(command, false, app)};
+        return {&found->second.limits,
+                ContainerRef(command.host, Domain::Kind::kApplication, app).cgroup()};
     }
-    const std::string path = container_cgroup(command, system, container.name);
+    const ContainerRef reference = command.reference(container.name);
     if (!group.empty()) {
         Group &named = named_group(container.groups, group, container.name);
-        return {&named.limits, path + "/" + named.name};
+        return {&named.limits, reference.group_cgroup(named.name)};
     }
-    return {&container.limits, path};
+    return {&container.limits, reference.cgroup()};
 }
 
 void set_limit(Command &command, bool set) {
     const std::string kind = kind_of(command);
-    const std::size_t from = set ? 3 : 2;
-    if (set && command.words.size() < 3) {
+    if (set && command.call.words().size() < 3) {
         throw Refusal(kUsage, "limit --" + kind + " needs a value");
     }
-    const Options options =
-        command.is_system()
-            ? Options(command.words, from, {{"-n", true}, {"-a", true}, {"-g", true}, {"-c", true}})
-            : Options(command.words, from, {{"-n", true}, {"-g", true}, {"-c", true}});
-    const LimitTarget target = limit_target(command, options);
+    const LimitTarget target = limit_target(command);
     auto &limits = *target.limits;
     const auto found = std::find_if(limits.begin(), limits.end(),
                                     [&](const Limit &limit) { return limit.kind == kind; });
-    const std::string value = set ? checked_value(kind, command.words[2]) : std::string();
+    const std::string value = set ? checked_value(kind, command.call.word(2)) : std::string();
     if (!set && found == limits.end()) {
         throw Refusal(kNotFound, "no " + kind + " limit there to lift");
     }
     // The kernel first: a value it refuses is not recorded.
-    if (command.cgroups().exists(target.cgroup)) {
-        command.cgroups().set_limit(target.cgroup, kind, value);
+    if (command.host.cgroups().exists(target.cgroup)) {
+        command.host.cgroups().set_limit(target.cgroup, kind, value);
     }
     if (!set) {
         limits.erase(found);
@@ -164,13 +161,13 @@ std::string process_usage(pid_t pid, const std::string &kind) {
     return figures.cores;
 }
 
-std::string usage_of(Command &command, const std::string &kind, const Options &options) {
-    const bool system = command.is_system();
+std::string usage_of(Command &command, const std::string &kind) {
+    const Options &options = command.options();
     if (options.has("-pid") && options.has("-vpid")) {
         throw Refusal(kUsage, "give -pid or -vpid, not both");
     }
     const Container *container =
-        options.has("-n") ? &named_container(command, options.required("-n")) : nullptr;
+        options.has(ZOR_OPTION_NAME) ? &command.named_container() : nullptr;
     if (options.has("-pid") || options.has("-vpid")) {
         const bool virtual_number = options.has("-vpid");
         const int number =
@@ -182,46 +179,36 @@ std::string usage_of(Command &command, const std::string &kind, const Options &o
             throw Refusal(kUsage, "-vpid needs the container (-n)");
         }
         const pid_t pid =
-            virtual_number ? host_pid_of(command, system, *container, number) : number;
+            virtual_number ? host_pid_of(command.host, command.reference(container->name), number)
+                           : number;
         return process_usage(pid, kind);
     }
     std::string path;
     if (options.has("-a")) {
         const std::string &app = options.required("-a");
-        if (command.state->application.containers.count(app) == 0) {
+        if (command.state.application.containers.count(app) == 0) {
             throw Refusal(kNotFound, "no application container '" + app + "'");
         }
-        path = container_cgroup(command, false, app);
+        path = ContainerRef(command.host, Domain::Kind::kApplication, app).cgroup();
     } else if (options.has("-g")) {
         const std::string &group = options.required("-g");
         if (container != nullptr) {
-            auto &groups = named_container(command, container->name).groups;
-            path = container_cgroup(command, system, container->name) + "/" +
-                   named_group(groups, group, container->name).name;
+            auto &groups = command.named_container(container->name).groups;
+            path = command.reference(container->name)
+                       .group_cgroup(named_group(groups, group, container->name).name);
         } else {
-            path = Cgroups::free_group_root(state_tag(command.directory)) + "/" +
-                   named_group(command.domain->groups, group, "").name;
+            path = command.host.layout().free_group_cgroup(
+                named_group(command.domain().groups, group, "").name);
         }
     } else if (container != nullptr) {
-        path = container_cgroup(command, system, container->name);
+        path = command.reference(container->name).cgroup();
     } else {
         throw Refusal(kUsage, "usage needs a container, a control group or a process");
     }
-    if (!command.cgroups().exists(path)) {
+    if (!command.host.cgroups().exists(path)) {
         throw Refusal(kWrongState, "nothing runs in cgroup " + path);
     }
-    return command.cgroups().usage(path, kind);
-}
-
-void usage(Command &command) {
-    const std::string kind = kind_of(command);
-    const Options options =
-        command.is_system()
-            ? Options(command.words, 2,
-                      {{"-n", true}, {"-a", true}, {"-pid", true}, {"-vpid", true}})
-            : Options(command.words, 2,
-                      {{"-n", true}, {"-g", true}, {"-pid", true}, {"-vpid", true}});
-    command.out = usage_of(command, kind, options) + "\n";
+    return command.host.cgroups().usage(path, kind);
 }
 
 // Kinds in the order the kernel takes them: memory before memory plus swap.
@@ -237,25 +224,28 @@ void set_all(const Cgroups &cgroups, const std::string &path, const std::vector<
 
 }  // namespace
 
-void apply_cgroup_records(Command &command, bool system, const Container &container) {
-    const Cgroups &cgroups = command.cgroups();
-    const std::string path = container_cgroup(command, system, container.name);
+void apply_cgroup_records(const Host &host, const ContainerRef &reference,
+                          const Container &container) {
+    const Cgroups &cgroups = host.cgroups();
+    const std::string path = reference.cgroup();
     set_all(cgroups, path, container.limits);
     for (const Group &group : container.groups) {
-        cgroups.make(path + "/" + group.name);
-        set_all(cgroups, path + "/" + group.name, group.limits);
+        cgroups.make(reference.group_cgroup(group.name));
+        set_all(cgroups, reference.group_cgroup(group.name), group.limits);
     }
 }
 
-void resource_verb(Command &command) {
-    const std::string &verb = command.words[0];
-    if (verb == "limit" || verb == "unlimit") {
-        set_limit(command, verb == "limit");
-    } else if (verb == "usage") {
-        usage(command);
-    } else {
-        throw Refusal(kUsage, "unknown verb '" + verb + "'");
-    }
+void run_limit(Command &command) {
+    set_limit(command, true);
+}
+
+void run_unlimit(Command &command) {
+    set_limit(command, false);
+}
+
+void run_usage(Command &command) {
+    const std::string kind = kind_of(command);
+    command.out = usage_of(command, kind) + "\n";
 }
 
 }  // namespace zor
