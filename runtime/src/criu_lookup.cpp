@@ -2,6 +2,7 @@
 #include "criu_lookup.hpp"
 
 #include "program_run.hpp"
+#include "state_guard.hpp"
 #include "refusal.hpp"
 
 #include <sys/stat.h>
@@ -38,10 +39,12 @@ std::string check_key(const std::string &path) {
 // True when a check of key has passed before. Only passes are kept: a check that failed may
 // pass where the devices it looks for are present (a mount namespace with a /dev of its own
 // may lack /dev/pts or /dev/net/tun), so it runs again next time.
-bool passed_before(const std::string &file, const std::string &key) {
-    std::ifstream in(file);
+bool passed_before(const std::string &state_directory, const std::string &key) {
+    std::string text;
+    read_state_file(state_directory, kCheckFile, text);
+    std::stringstream lines(text);
     std::string line;
-    while (std::getline(in, line)) {
+    while (std::getline(lines, line)) {
         if (line == key) {
             return true;
         }
@@ -49,18 +52,15 @@ bool passed_before(const std::string &file, const std::string &key) {
     return false;
 }
 
-// Adds a passed check to the file through a new copy renamed over it, so that a reader never
-// meets half a line; the callers hold the state directory's lock.
-void keep_pass(const std::string &file, const std::string &key) {
-    std::ifstream in(file);
-    std::stringstream kept;
-    kept << in.rdbuf();
-    const std::string temporary = file + ".new";
-    std::ofstream out(temporary);
-    out << kept.str() << key << "\n";
-    out.close();
-    if (!out || std::rename(temporary.c_str(), file.c_str()) != 0) {
-        std::remove(temporary.c_str());
+// Adds a passed check to the file, replaced whole so that a reader never meets half a line;
+// the callers hold the state directory's lock.
+void keep_pass(const std::string &state_directory, const std::string &key) {
+    std::string text;
+    read_state_file(state_directory, kCheckFile, text);
+    try {
+        write_state_file(state_directory, kCheckFile, text + key + "\n");
+    } catch (const Refusal &) {
+        // Only a saving: the check runs again next time.
     }
 }
 
@@ -71,8 +71,7 @@ bool works(const std::string &state_directory, const std::string &path, std::str
         why = path + " is missing";
         return false;
     }
-    const std::string file = state_directory + "/" + kCheckFile;
-    if (passed_before(file, key)) {
+    if (passed_before(state_directory, key)) {
         return true;
     }
     const ProgramResult result = run_program({path, "check"});
@@ -85,7 +84,7 @@ bool works(const std::string &state_directory, const std::string &path, std::str
         why = path + " fails criu check";
         return false;
     }
-    keep_pass(file, key);
+    keep_pass(state_directory, key);
     return true;
 }
 

@@ -170,11 +170,13 @@ TEST_F(RuntimeCheckpoints, RefusalsChangeNothing) {
     start_counter("counter");
     ASSERT_EQ(sys("checkpoint -n counter -t c1").exit_status, 0);
     ASSERT_EQ(sys("create -n idle").exit_status, 0);
-    // A state directory that a user other than root may use.
+    // A state directory of a user other than root (the runtime refuses one that is not the
+    // user's own).
     const std::string user_state = state_ + "/user";
-    ASSERT_EQ(
-        real_runtime::shell("mkdir -m 0777 " + user_state + " && chmod 0711 " + state_).exit_status,
-        0);
+    ASSERT_EQ(real_runtime::shell("mkdir -m 0700 " + user_state + " && chown 65534 " + user_state +
+                                  " && chmod 0711 " + state_)
+                  .exit_status,
+              0);
     const struct {
         std::string command;
         int status;
