@@ -118,10 +118,10 @@ TEST_F(LocalSecurity, AStateDirectoryOthersCouldWriteIsRefused) {
 // still are not, so its setuid-root file is no one's way to root.
 TEST_F(LocalSecurity, AContainersSetuidFileIsOutOfOtherUsersReach) {
     ASSERT_EQ(chmod(state_.c_str(), 0755), 0);
-    const std::string conf =
-        configuration("su",
-                      "command=cp /bin/busybox /tmp/su && chmod 4755 /tmp/su; trap 'exit 0' "
-                      "TERM; sleep 2147483647 & wait $!\n");
+    const std::string conf = configuration(
+        "su",
+        "command=cp /bin/busybox /tmp/s && chmod 4755 /tmp/s && mv /tmp/s /tmp/su; trap 'exit 0' "
+        "TERM; sleep 2147483647 & wait $!\n");
     ASSERT_EQ(sys("create -n su -f " + conf).exit_status, 0);
     ASSERT_EQ(sys("start -n su").exit_status, 0);
     const std::string planted = rootfs_of("su") + "/tmp/su";
@@ -167,6 +167,58 @@ TEST_F(LocalSecurity, ContainersAreConfined) {
         EXPECT_NE(ran.err.find("pids"), std::string::npos) << ran.err;
     }
     EXPECT_EQ(sys("status -n bad").exit_status, 102);
+}
+
+// Links a container planted, pointing at a host file and a host folder by their host paths,
+// met by every verb that copies a container's files: each step leaves both untouched and the
+// links copied as links. The second container replaces the links by a file and a folder of
+// the same names, so that committing it writes where the links stood in its base image.
+TEST_F(LocalSecurity, CopiesNeverFollowAContainersLinks) {
+    const std::string folder = state_ + "/canary-folder";
+    ASSERT_TRUE(fs::create_directory(folder));
+    ASSERT_EQ(sys("create -n c1").exit_status, 0);
+    const std::string r1 = rootfs_of("c1");
+    ASSERT_EQ(real_runtime::shell("cd " + r1 + " && ln -s " + canary_ + " x && ln -s " + folder +
+                                  " d && echo one >y && mkdir o && echo kept >o/k")
+                  .exit_status,
+              0);
+    const bool criu = real_runtime::criu_problem(state_).empty();
+    const struct {
+        const char *what;
+        std::string command;
+    } steps[] = {
+        {"save", "zor-sys save -n c1 -t s1"},
+        {"load", "zor-sys load -n c1 -t s1"},
+        {"commit", "zor-sys commit -n c1 -t s1 -b b1"},
+        {"create from the base", "zor-sys create -n c2 -b b1"},
+        {"the links replaced in the second container",
+         "cd $(zor-sys info -n c2 | sed -n 's/^ROOTFS //p') && rm x d y && echo pwned >x && "
+         "mkdir d && echo pwned >d/f && rm -r o && mkdir o && echo new >o/n"},
+        {"save over links", "zor-sys save -n c2 -t s2"},
+        {"commit over links", "zor-sys commit -n c2 -t s2 -b b2"},
+        {"create from that base", "zor-sys create -n c3 -b b2"},
+        {"checkpoint", criu ? "zor-sys start -n c1 && zor-sys checkpoint -n c1 -t k1" : "true"},
+        {"restart", criu ? "zor-sys stop -n c1 && zor-sys restart -n c1 -t k1" : "true"},
+    };
+    for (const auto &step : steps) {
+        const Ran ran = real_runtime::shell(step.command);
+        EXPECT_EQ(ran.exit_status, 0) << step.what << ": " << ran.err;
+        EXPECT_EQ(first_line(canary_), kUntouched) << step.what;
+        EXPECT_TRUE(fs::is_empty(folder)) << step.what;
+        EXPECT_TRUE(fs::is_symlink(r1 + "/x") && fs::is_symlink(r1 + "/d")) << step.what;
+    }
+    // The base image holds the second container's changes, whiteouts and opaque folders
+    // applied.
+    const std::string r3 = rootfs_of("c3");
+    EXPECT_EQ(first_line(r3 + "/x"), "pwned");
+    EXPECT_EQ(first_line(r3 + "/d/f"), "pwned");
+    EXPECT_FALSE(fs::is_symlink(r3 + "/x") || fs::is_symlink(r3 + "/d"));
+    EXPECT_FALSE(fs::exists(r3 + "/y"));
+    EXPECT_FALSE(fs::exists(r3 + "/o/k"));
+    EXPECT_EQ(first_line(r3 + "/o/n"), "new");
+    if (criu) {
+        EXPECT_EQ(sys("stop -n c1").exit_status, 0);
+    }
 }
 
 }  // namespace
