@@ -64,7 +64,7 @@ TEST_F(CriuOrder, ANewerDistributionCriuGoesBeforeThePackagedOne) {
     }
 }
 
-TEST_F(CriuOrder, WithoutAPackagedCriuTheDistributionOnesComeFirst) {
+TEST_F(CriuOrder, AMissingOrSilentPackagedCriuKeepsTheOrder) {
     const std::string on_path = criu("on-path", "4.2");
     const std::string sbin = criu("sbin", "3.17");
     const std::string built = criu("built", "4.1.1");
