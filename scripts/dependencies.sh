@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The Debian packages this project needs, by group: the one list that .ci/run,
 # scripts/test.sh, scripts/demo.sh, scripts/build-criu.sh and scripts/package.sh install from.
 # Sourced, not run:
@@ -49,10 +50,10 @@ dependency_group() {
 missing_dependencies() {
     local package list
     list=$(dependency_group "$@") || return 1
-    for package in $(sort -u <<<"$list"); do
+    while read -r package; do
         [ "$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null)" = "install ok installed" ] ||
             echo "$package"
-    done
+    done < <(sort -u <<<"$list")
 }
 
 # Installs the missing packages of the named groups with apt-get (as root), reading the package
