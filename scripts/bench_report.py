@@ -143,7 +143,7 @@ def relay_section(results, run_note=None):
     run = "BM_FacilityBesideBareRelay"
     get = lambda counter: results.counter(run, counter)
     cv = lambda counter: 100.0 * results.find(run, "cv")[counter]
-    rounds = int(results.find(run)["iterations"])
+    rounds = f"{get('rounds'):.0f}"
     repetitions = int(results.find(run, "cv")["repetitions"])
     rows = [
         ["median", fmt_ns(get("facility_median_ns")), fmt_ns(get("bare_median_ns")),

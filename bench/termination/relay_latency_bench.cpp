@@ -231,6 +231,7 @@ void BM_FacilityBesideBareRelay(benchmark::State &state) {
     state.counters["paired_ratio_p90"] = last_ratio.p90;
     state.counters["p99_ratio"] = last_bare.p99 > 0 ? last_facility.p99 / last_bare.p99 : 0;
     state.counters["round_trips_per_block"] = static_cast<double>(kBlockRoundTrips);
+    state.counters["rounds"] = static_cast<double>(ratios.size());
 }
 BENCHMARK(BM_FacilityBesideBareRelay)->Iterations(kRounds)->Unit(benchmark::kMicrosecond);
 
