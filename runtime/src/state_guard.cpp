@@ -143,8 +143,13 @@ bool read_state_file(const std::string &directory, const std::string &name, std:
             continue;
         }
         if (got < 0) {
-            throw Refusal(kStateFailure,
-                          "cannot read '" + directory + "/" + name + "': " + errno_text(errno));
+            const int error = errno;
+            std::string message = "cannot read '" + directory;
+            message += "/";
+            message += name;
+            message += "': ";
+            message += errno_text(error);
+            throw Refusal(kStateFailure, message);
         }
         if (got == 0) {
             return true;
