@@ -9,8 +9,13 @@
 
 namespace zor {
 
-// Replaces path with text through path + ".new" (made with mode); returns 0, or the errno of
-// the step that failed (the temporary file is then removed).
+// Replaces name inside the folder open as folder_fd with text, through name + ".new": whatever
+// had that name is removed first (a link included) and the new copy is made with O_EXCL and
+// O_NOFOLLOW and mode, synced, then renamed over name. Returns 0, or the errno of the step
+// that failed (the new copy is then removed).
+int replace_file_at(int folder_fd, const std::string &name, const std::string &text, mode_t mode);
+
+// replace_file_at for a path: its folder is opened first.
 int replace_file(const std::string &path, const std::string &text, mode_t mode);
 
 }  // namespace zor

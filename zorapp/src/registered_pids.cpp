@@ -2,8 +2,8 @@
 // "pid,vpid" line of the tool's output, in a list that the caller owns until its release.
 #include <zorapp.h>
 
-#include "arguments.hpp"
 #include "command_frame.hpp"
+#include "handle_arguments.hpp"
 #include "name_list.hpp"
 #include "registered_pids.hpp"
 #include "zor_contract.h"
@@ -15,6 +15,7 @@ namespace zorapp {
 
 namespace {
 
+using frame::name_of;
 constexpr char kPidListPrefix[] = "sudo " ZOR_TOOL_APP " " ZOR_VERB_PIDLIST " " ZOR_OPTION_NAME " ";
 
 using PairList = frame::EntryList<zor_app_pid_pair>;

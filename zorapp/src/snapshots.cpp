@@ -3,8 +3,8 @@
 // application containers keep no checkpoints, so they do nothing.
 #include <zorapp.h>
 
-#include "arguments.hpp"
 #include "command_frame.hpp"
+#include "handle_arguments.hpp"
 #include "outcome_line.hpp"
 #include "zor_contract.h"
 
@@ -12,6 +12,7 @@ namespace zorapp {
 
 namespace {
 
+using frame::name_of;
 using frame::option;
 using frame::text;
 using Name = const char *;

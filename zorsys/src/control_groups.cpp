@@ -3,7 +3,7 @@
 #include <zorsys.h>
 
 #include "command_frame.hpp"
-#include "handle_name.hpp"
+#include "handle_arguments.hpp"
 #include "outcome_line.hpp"
 #include "zor_contract.h"
 
@@ -13,9 +13,9 @@ namespace zorsys {
 
 namespace {
 
+using frame::container_option;
 using frame::option;
 using frame::text;
-using frame::when;
 using Name = const char *;
 
 // The lines name the control group, never the container.
@@ -36,11 +36,6 @@ constexpr frame::Operation<int, Name> kUnbind{
     "ZOR-SYS-LIB: unbind: Unbound '%d' from '%s'.",
     "ZOR-SYS-LIB: unbind: Failed to unbind '%d' from '%s'. (ErrNo=%d)"};
 
-// The container option, when a handle is given; a handle without a name refuses.
-frame::Piece container_of(const zor_sys_handle *handle) noexcept {
-    return when(handle != nullptr, option(" " ZOR_OPTION_NAME " ", name_of(handle)));
-}
-
 }  // namespace
 
 }  // namespace zorsys
@@ -49,26 +44,26 @@ extern "C" {
 
 int zor_sys_create_cgroup(zor_sys_handle *handle, const char *cgroup) noexcept {
     using namespace zorsys;
-    return kCreate.perform({__LINE__, __func__}, {text(cgroup), container_of(handle)}, cgroup);
+    return kCreate.perform({__LINE__, __func__}, {text(cgroup), container_option(handle)}, cgroup);
 }
 
 int zor_sys_destroy_cgroup(zor_sys_handle *handle, const char *cgroup) noexcept {
     using namespace zorsys;
-    return kDestroy.perform({__LINE__, __func__}, {text(cgroup), container_of(handle)}, cgroup);
+    return kDestroy.perform({__LINE__, __func__}, {text(cgroup), container_option(handle)}, cgroup);
 }
 
 int zor_sys_bind_pid(zor_sys_handle *handle, const char *cgroup, int32_t pid) noexcept {
     using namespace zorsys;
-    return kBind.perform({__LINE__, __func__},
-                         {text(cgroup), option(" " ZOR_OPTION_PID " ", pid), container_of(handle)},
-                         pid, cgroup);
+    return kBind.perform(
+        {__LINE__, __func__},
+        {text(cgroup), option(" " ZOR_OPTION_PID " ", pid), container_option(handle)}, pid, cgroup);
 }
 
 int zor_sys_unbind_pid(zor_sys_handle *handle, const char *cgroup, int32_t pid) noexcept {
     using namespace zorsys;
     return kUnbind.perform(
         {__LINE__, __func__},
-        {text(cgroup), option(" " ZOR_OPTION_PID " ", pid), container_of(handle)}, pid, cgroup);
+        {text(cgroup), option(" " ZOR_OPTION_PID " ", pid), container_option(handle)}, pid, cgroup);
 }
 
 }  // extern "C"

@@ -3,8 +3,8 @@
 #include <zorsys.h>
 
 #include "command_frame.hpp"
+#include "handle_arguments.hpp"
 #include "decimal_number.hpp"
-#include "handle_name.hpp"
 #include "outcome_line.hpp"
 #include "zor_contract.h"
 
@@ -16,6 +16,7 @@ namespace zorsys {
 
 namespace {
 
+using frame::name_of;
 using frame::option;
 using frame::required;
 using frame::when;
