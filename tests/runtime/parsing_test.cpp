@@ -51,9 +51,10 @@ TEST(RuntimeParsing, OptionsAreTakenStrictly) {
         {{"v", "-n"}, "option -n needs a value"},
         {{"v", "a"}, "unexpected word 'a'"},
     };
-    for (const auto &[words, expected] : refused) {
-        EXPECT_EQ(refusal_of([&] { zor::Options(words, 1, allowed); }, &message), zor::kUsage);
-        EXPECT_EQ(message, expected);
+    for (const auto &entry : refused) {
+        EXPECT_EQ(refusal_of([&] { zor::Options(entry.first, 1, allowed); }, &message),
+                  zor::kUsage);
+        EXPECT_EQ(message, entry.second);
     }
 }
 
