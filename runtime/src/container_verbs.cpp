@@ -1,5 +1,6 @@
 // The life cycle of a container: create, look up, start, stop, suspend, resume, destroy.
 #include "bundle.hpp"
+#include "container_network.hpp"
 #include "filesystems.hpp"
 #include "options.hpp"
 #include "refusal.hpp"
@@ -50,9 +51,19 @@ void read_configuration(const std::string &path, Container &container) {
         }
         const std::size_t equals = line.find('=');
         const std::string key = line.substr(0, equals);
+        if (equals != std::string::npos && is_network_key(key)) {
+            try {
+                read_network_key(key, line.substr(equals + 1), container);
+            } catch (const Refusal &refusal) {
+                throw Refusal(refusal.status(),
+                              path + ":" + std::to_string(number) + ": " + refusal.what());
+            }
+            continue;
+        }
         if (equals == std::string::npos || (key != "command" && key != "hostname")) {
             throw Refusal(kUsage, path + ":" + std::to_string(number) +
-                                      ": expected command=... or hostname=...");
+                                      ": expected command=, hostname=, address=, network= or "
+                                      "publish=");
         }
         (key == "command" ? container.command : container.hostname) = line.substr(equals + 1);
     }
@@ -67,6 +78,7 @@ void create(Command &command) {
     Container container;
     container.name = name;
     container.base = kBuiltinBase;
+    container.network = true;
     if (system) {
         if (options.has("-m")) {
             const int megabytes = checked_number(options.required("-m"), "-m value");
@@ -89,6 +101,7 @@ void create(Command &command) {
             if (container.port <= 0 || container.port > 65535) {
                 throw Refusal(kUsage, "the -p value must be a port number, 1 to 65535");
             }
+            container.published.emplace_back(container.port, container.port);
         }
         const bool configured = options.has("-p") || options.has("-b");
         container.type = configured ? kApplicationTableType : kApplicationPlainType;
@@ -108,6 +121,7 @@ void create(Command &command) {
     if (command.domain->containers.count(name) != 0) {
         throw Refusal(kExists, "container '" + name + "' exists already");
     }
+    plan_container_network(command, container);
     add_container(command, system, container);
 }
 
@@ -154,6 +168,15 @@ void info(Command &command) {
     out += std::string("ROOTFS_KIND ") + (container.overlay ? "overlay" : "copy") + "\n";
     out += "CGROUP " + container_cgroup(command, system, container.name) + "\n";
     out += "HOSTNAME " + (container.hostname.empty() ? container.name : container.hostname) + "\n";
+    if (container.network) {
+        out += "ADDRESS " + container.address + "/" +
+               std::to_string(read_network_config(command.directory).prefix) + "\n";
+        out += "MAC " + container.mac + "\n";
+        for (const auto &port : container.published) {
+            out +=
+                "PUBLISH " + std::to_string(port.first) + ":" + std::to_string(port.second) + "\n";
+        }
+    }
     for (const auto &option : container.options) {
         out += "OPTION " + option.first + " " + option.second + "\n";
     }
@@ -187,13 +210,20 @@ void start(Command &command) {
     stop_container(command, system, container);
     ensure_root_filesystem(directory, base_image_path(command, system, container),
                            container.overlay);
+    prepare_container_network(command, system, container);
     write_container_bundle(command, system, container);
-    runc.run(id, directory, directory + "/runc.log");
+    try {
+        runc.run(id, directory, directory + "/runc.log");
+    } catch (...) {
+        release_container_network(command, system, container);
+        throw;
+    }
     try {
         // The control groups below the container's, with their limits.
         apply_cgroup_records(command, system, container);
     } catch (...) {
         runc.remove(id, true);
+        release_container_network(command, system, container);
         throw;
     }
 }
