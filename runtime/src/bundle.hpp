@@ -21,6 +21,7 @@ struct BundleSettings {
     long long memory_swap_bytes = 0;  // memory plus swap
     long long cpu_quota = 0;          // microseconds per 100 ms period
     std::string cpus;
+    long long pids_limit = 0;  // processes and threads; 0: kDefaultPidsLimit
     // The hook's words that give the container its eth0 (host_network.hpp); none: loopback only.
     std::vector<std::string> network_words;
 };

@@ -3,6 +3,7 @@
 #include "container_network.hpp"
 #include "filesystems.hpp"
 #include "options.hpp"
+#include "confinement.hpp"
 #include "refusal.hpp"
 #include "verbs.hpp"
 
@@ -51,19 +52,22 @@ void read_configuration(const std::string &path, Container &container) {
         }
         const std::size_t equals = line.find('=');
         const std::string key = line.substr(0, equals);
+        const std::string where = path + ":" + std::to_string(number);
+        if (equals != std::string::npos && key == "pids") {
+            container.pids_limit = checked_pids_limit(line.substr(equals + 1), where);
+            continue;
+        }
         if (equals != std::string::npos && is_network_key(key)) {
             try {
                 read_network_key(key, line.substr(equals + 1), container);
             } catch (const Refusal &refusal) {
-                throw Refusal(refusal.status(),
-                              path + ":" + std::to_string(number) + ": " + refusal.what());
+                throw Refusal(refusal.status(), where + ": " + refusal.what());
             }
             continue;
         }
         if (equals == std::string::npos || (key != "command" && key != "hostname")) {
-            throw Refusal(kUsage, path + ":" + std::to_string(number) +
-                                      ": expected command=, hostname=, address=, network= or "
-                                      "publish=");
+            throw Refusal(kUsage, where + ": expected command=, hostname=, pids=, address=, "
+                                          "network= or publish=");
         }
         (key == "command" ? container.command : container.hostname) = line.substr(equals + 1);
     }
