@@ -66,8 +66,9 @@ void read_configuration(const std::string &path, Container &container) {
             continue;
         }
         if (equals == std::string::npos || (key != "command" && key != "hostname")) {
-            throw Refusal(kUsage, where + ": expected command=, hostname=, pids=, address=, "
-                                          "network= or publish=");
+            throw Refusal(kUsage, where +
+                                      ": expected command=, hostname=, pids=, address=, "
+                                      "network= or publish=");
         }
         (key == "command" ? container.command : container.hostname) = line.substr(equals + 1);
     }

@@ -74,6 +74,28 @@ std::string net_of(pid_t pid) {
     return "--net=/proc/" + std::to_string(pid) + "/ns/net";
 }
 
+// "xx:xx:xx:xx:xx:xx" in hex digits.
+bool parse_mac(const std::string &text, unsigned char (&bytes_out)[6]) {
+    if (text.size() != 17) {
+        return false;
+    }
+    const auto digit = [](char c) {
+        return c >= '0' && c <= '9'   ? c - '0'
+               : c >= 'a' && c <= 'f' ? c - 'a' + 10
+               : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                      : -1;
+    };
+    for (std::size_t i = 0; i < 6; ++i) {
+        const int high = digit(text[i * 3]);
+        const int low = digit(text[i * 3 + 1]);
+        if (high < 0 || low < 0 || (i < 5 && text[i * 3 + 2] != ':')) {
+            return false;
+        }
+        bytes_out[i] = static_cast<unsigned char>(high * 16 + low);
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string host_end_name(const std::string &container_directory) {
@@ -232,17 +254,15 @@ bool is_tcp_port_taken(int port) {
 
 void announce_address(pid_t pid, const std::string &mac, const std::string &address) {
     std::uint32_t ip = 0;
-    unsigned octets[6] = {};
-    if (!parse_ipv4(address, ip) ||
-        std::sscanf(mac.c_str(), "%2x:%2x:%2x:%2x:%2x:%2x", &octets[0], &octets[1], &octets[2],
-                    &octets[3], &octets[4], &octets[5]) != 6) {
+    unsigned char octets[6] = {};
+    if (!parse_ipv4(address, ip) || !parse_mac(mac, octets)) {
         throw Refusal(kHostFailure, "cannot announce " + address + " at " + mac);
     }
     // An ARP request for its own address (sender and target alike), broadcast: switches learn
     // where the MAC is now, neighbours refresh what they hold, none answers.
     unsigned char packet[28] = {0, 1, 8, 0, 6, 4, 0, 1};
     for (int i = 0; i < 6; ++i) {
-        packet[8 + i] = static_cast<unsigned char>(octets[i]);
+        packet[8 + i] = octets[i];
     }
     const std::uint32_t network_order = htonl(ip);
     std::memcpy(packet + 14, &network_order, 4);

@@ -164,7 +164,7 @@ std::string reason_to_refuse(const std::string &directory, const Container &reco
     if (state.system.containers.count(record.name) != 0) {
         return "container '" + record.name + "' exists here already";
     }
-    const std::string network = network_refusal(directory, state, record);
+    std::string network = network_refusal(directory, state, record);
     if (!network.empty()) {
         return network;
     }
