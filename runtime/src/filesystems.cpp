@@ -1,5 +1,5 @@
-// Files of root filesystems: copies through cp -a (which keeps owners, modes, links and
-// device nodes as they are), overlays through mount(2).
+// Files of root filesystems: copies through tree_copy (which keeps owners, modes, links and
+// device nodes as they are and follows no link), overlays through mount(2).
 #include "filesystems.hpp"
 
 #include "program_run.hpp"
@@ -7,7 +7,6 @@
 
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,14 +21,6 @@ namespace zor {
 namespace fs = std::filesystem;
 
 namespace {
-
-void run_or_refuse(const std::vector<std::string> &argv, const std::string &what) {
-    const ProgramResult result = run_program(argv);
-    if (result.status != 0) {
-        throw Refusal(kHostFailure, "cannot " + what + ": " + argv[0] + " exited with " +
-                                        std::to_string(result.status) + " " + result.err);
-    }
-}
 
 bool is_mounted(const std::string &root, const std::string &container_directory) {
     struct stat inner {};
@@ -50,40 +41,11 @@ bool mount_overlay(const std::string &directory, const std::string &lower) {
     return mount("overlay", (directory + "/rootfs").c_str(), "overlay", 0, options.c_str()) == 0;
 }
 
-// Whiteouts (0/0 character devices) mark files the container deleted from its base.
-void drop_whiteouts(const std::string &tree) {
-    std::error_code error;
-    std::vector<fs::path> whiteouts;
-    for (fs::recursive_directory_iterator it(tree, fs::directory_options::none, error), end;
-         !error && it != end; it.increment(error)) {
-        struct stat info {};
-        if (lstat(it->path().c_str(), &info) == 0 && S_ISCHR(info.st_mode) &&
-            major(info.st_rdev) == 0 && minor(info.st_rdev) == 0) {
-            whiteouts.push_back(it->path());
-        }
-    }
-    for (const fs::path &path : whiteouts) {
-        fs::remove(path, error);
-    }
-}
-
 }  // namespace
 
 void remove_tree(const std::string &path) {
     std::error_code error;
     fs::remove_all(path, error);
-}
-
-void copy_tree(const std::string &from, const std::string &to) {
-    const std::string temporary = to + ".partial";
-    remove_tree(temporary);
-    std::error_code error;
-    fs::create_directories(temporary, error);
-    run_or_refuse({"cp", "-a", from + "/.", temporary + "/"}, "copy " + from);
-    fs::rename(temporary, to, error);
-    if (error) {
-        throw Refusal(kHostFailure, "cannot rename " + temporary + ": " + error.message());
-    }
 }
 
 std::string minimal_image(const std::string &state_directory) {
@@ -143,8 +105,8 @@ bool make_root_filesystem(const std::string &container_directory, const std::str
     }
     remove_tree(container_directory + "/upper");
     remove_tree(container_directory + "/work");
-    run_or_refuse({"cp", "-a", lower + "/.", container_directory + "/rootfs/"},
-                  "copy the base image");
+    remove_tree(container_directory + "/rootfs");
+    copy_tree(lower, container_directory + "/rootfs");
     return false;
 }
 
@@ -202,8 +164,7 @@ void make_image(const std::string &image, const std::string &lower, const std::s
     const std::string build = image + ".partial";
     if (overlay) {
         copy_tree(lower, build);
-        run_or_refuse({"cp", "-a", snapshot + "/.", build + "/"}, "apply the snapshot");
-        drop_whiteouts(build);
+        apply_changes(snapshot, build);
         std::error_code error;
         fs::rename(build, image, error);
         if (error) {

@@ -5,6 +5,8 @@
 //                                  upper/ and work/; snapshots/<tag>/ its saved changes
 #pragma once
 
+#include "tree_copy.hpp"
+
 #include <string>
 
 namespace zor {
@@ -39,10 +41,6 @@ void remove_container_directory(const std::string &container_directory);
 
 // The container's own changes as a directory: upper/ of an overlay, else rootfs/.
 std::string changes_directory(const std::string &container_directory, bool overlay);
-
-// Copies from/. into a new directory to (made through a temporary name, so that to exists
-// whole or not at all); refuses with kHostFailure.
-void copy_tree(const std::string &from, const std::string &to);
 
 // Replaces the container's changes with those kept in snapshot; the container is stopped.
 void restore_changes(const std::string &container_directory, const std::string &lower, bool overlay,
