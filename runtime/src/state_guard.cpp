@@ -16,6 +16,7 @@ namespace zor {
 namespace {
 
 // The runtime's own folders below the state directory: containers' files and base images.
+// (zor-target makes incoming/ 0700 itself, and only while it receives.)
 constexpr const char *kPrivateFolders[] = {"containers", "images"};
 
 std::string errno_text(int error) {
