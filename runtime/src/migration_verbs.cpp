@@ -381,6 +381,8 @@ int receive_migration(Command &command) {
     remove_abandoned_pictures(incoming);
     std::error_code error;
     fs::create_directories(incoming, error);
+    // What is received (setuid files among it) is out of other users' reach.
+    fs::permissions(incoming, fs::perms::owner_all, error);
     const std::string holder = incoming + "/" + name + "." + std::to_string(getpid());
     const std::string picture = holder + "/picture";
     remove_tree(holder);
