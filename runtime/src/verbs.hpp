@@ -101,6 +101,9 @@ void migration_verb(Command &command);
 // zor-target -n NAME -p PORT: receives one container and restores it running; returns the
 // exit status. Holds the state lock only while it adopts and restores the container.
 int receive_migration(Command &command);
+// trust show | list | add FINGERPRINT | remove FINGERPRINT (zor-sys): this machine's
+// fingerprint and the machines it trusts for migrations.
+void trust_verb(Command &command);
 // Removes the picture that a migrate killed after its dump left beside the container.
 void clear_outgoing_picture(Command &command, const Container &container);
 

@@ -350,6 +350,8 @@ TEST_F(RuntimeNetwork, OneConnectionLivesAcrossCheckpointRestartAndMigration) {
     char pattern[] = "/tmp/zor-runtime-receiver-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     receiver_ = pattern;
+    // The two machines trust each other before anything moves between them.
+    ASSERT_TRUE(real_runtime::introduce(state_, receiver_));
     const std::string sw = add_namespace("sw");
     const std::string a = add_namespace("a");
     const std::string b = add_namespace("b");
