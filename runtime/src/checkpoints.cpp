@@ -3,6 +3,7 @@
 // first and lets runc make the container anew from the images.
 #include "checkpoints.hpp"
 
+#include "container_network.hpp"
 #include "criu_lookup.hpp"
 #include "file_replace.hpp"
 #include "filesystems.hpp"
@@ -126,12 +127,14 @@ void restore_picture(const Host &host, const ContainerRef &reference, Container 
         reference.take_down(container, Ending::kAtOnce);
     });
     restore_changes(home, reference.base_image(container), container.overlay, directory + kChanges);
+    prepare_container_network(host, container);
     write_container_bundle(reference, container);
-    // The bundle's hook brings the loopback up while CRIU sets the namespaces up, before
-    // the programs' sockets come back.
+    // The bundle's hook brings the loopback up and makes eth0 while CRIU sets the namespaces
+    // up, before the programs' sockets come back.
     runc.restore(id, criu, home, directory + kImages, work);
     clear_criu_traces();
     apply_cgroup_records(host, reference, container);
+    announce_container(container, reference.main_pid());
     undo.dismiss();
 }
 

@@ -3,6 +3,7 @@
 
 #include "cgroups.hpp"
 #include "command.hpp"
+#include "container_network.hpp"
 #include "filesystems.hpp"
 #include "refusal.hpp"
 #include "runc.hpp"
@@ -117,6 +118,11 @@ bool ContainerRef::stop(Container &container, Ending ending) const {
             changed = true;
         }
     }
+    // Killed at once or frozen, its programs' connections must not be closed towards their
+    // peers: a restored copy, or the copy that runs elsewhere, carries them on.
+    if (ending != Ending::kGraceful) {
+        release_container_network(*this, container);
+    }
     if (ending != Ending::kFrozen) {
         RuncInstance instance = runc.state(id);
         if (instance.status == "paused") {
@@ -140,6 +146,7 @@ bool ContainerRef::stop(Container &container, Ending ending) const {
     if (left.exists || left.partial) {
         runc.remove(id, true);
     }
+    release_container_network(*this, container);
     // What a start that was killed half-way can leave in the cgroup: runc's init process,
     // which no runc instance names any longer.
     const std::string path = cgroup();

@@ -61,6 +61,7 @@ class ContainerRef {
 public:
     ContainerRef(const Host &host, Domain::Kind kind, std::string name);
 
+    const Host &host() const { return host_; }
     const std::string &name() const { return name_; }
     Domain::Kind kind() const { return kind_; }
     bool is_system() const { return kind_ == Domain::Kind::kSystem; }

@@ -1,6 +1,8 @@
 // What the verbs of several subjects share about one container: its records, how it is made
 // on disk, its runc bundle, and how its processes are found.
 #include "bundle.hpp"
+#include "confinement.hpp"
+#include "container_network.hpp"
 #include "filesystems.hpp"
 #include "process_figures.hpp"
 #include "refusal.hpp"
@@ -78,6 +80,7 @@ void write_container_bundle(const ContainerRef &reference, const Container &cont
     settings.hook = own_program();
     settings.host_base = container.base_is_builtin && container.base == kHostBase;
     settings.pids_limit = container.pids_limit;
+    settings.network_words = container_hook_words(reference, container);
     // runc sets the container's limits as it makes the cgroup, before the main process runs.
     for (const Limit &limit : container.limits) {
         // Checked when the limit was set: a decimal number above 0, or a cpuset text.

@@ -1,6 +1,7 @@
 // The life cycle of a container: create, look up, start, stop, suspend, resume, share,
 // destroy, and the list of containers.
 #include "bundle.hpp"
+#include "container_network.hpp"
 #include "filesystems.hpp"
 #include "options.hpp"
 #include "confinement.hpp"
@@ -59,8 +60,18 @@ void read_configuration(const std::string &path, Container &container) {
             container.pids_limit = checked_pids_limit(line.substr(equals + 1), where);
             continue;
         }
+        if (equals != std::string::npos && is_network_key(key)) {
+            try {
+                read_network_key(key, line.substr(equals + 1), container);
+            } catch (const Refusal &refusal) {
+                throw Refusal(refusal.status(), where + ": " + refusal.what());
+            }
+            continue;
+        }
         if (equals == std::string::npos || (key != "command" && key != "hostname")) {
-            throw Refusal(kUsage, where + ": expected command=..., hostname=... or pids=...");
+            throw Refusal(kUsage, where +
+                                      ": expected command=, hostname=, pids=, address=, "
+                                      "network= or publish=");
         }
         (key == "command" ? container.command : container.hostname) = line.substr(equals + 1);
     }
@@ -75,6 +86,7 @@ void run_create(Command &command) {
     Container container;
     container.name = name;
     container.base = kBuiltinBase;
+    container.network = true;
     if (system) {
         if (options.has("-m")) {
             const int megabytes = checked_number(options.required("-m"), "-m value");
@@ -94,6 +106,7 @@ void run_create(Command &command) {
     } else {
         if (options.has("-p")) {
             container.port = checked_port(options.required("-p"));
+            container.published.emplace_back(container.port, container.port);
         }
         const bool configured = options.has("-p") || options.has("-b");
         container.type = configured ? kApplicationTableType : kApplicationPlainType;
@@ -113,6 +126,7 @@ void run_create(Command &command) {
     if (command.domain().containers.count(name) != 0) {
         throw Refusal(kExists, "container '" + name + "' exists already");
     }
+    plan_container_network(command, container);
     add_container(command, container);
 }
 
@@ -157,6 +171,15 @@ void run_info(Command &command) {
     out += std::string("ROOTFS_KIND ") + (container.overlay ? "overlay" : "copy") + "\n";
     out += "CGROUP " + reference.cgroup() + "\n";
     out += "HOSTNAME " + (container.hostname.empty() ? container.name : container.hostname) + "\n";
+    if (container.network) {
+        out += "ADDRESS " + container.address + "/" +
+               std::to_string(read_network_config(command.host.directory()).prefix) + "\n";
+        out += "MAC " + container.mac + "\n";
+        for (const auto &port : container.published) {
+            out +=
+                "PUBLISH " + std::to_string(port.first) + ":" + std::to_string(port.second) + "\n";
+        }
+    }
     for (const auto &option : container.options) {
         out += "OPTION " + option.first + " " + option.second + "\n";
     }
@@ -190,12 +213,15 @@ void run_start(Command &command) {
         command.changed = true;
     }
     ensure_root_filesystem(directory, reference.base_image(container), container.overlay);
+    prepare_container_network(command.host, container);
     write_container_bundle(reference, container);
+    ScopeGuard published([&] { release_container_network(reference, container); });
     runc.run(id, directory, directory + "/runc.log");
     ScopeGuard started([&] { runc.remove(id, true); });
     // The control groups below the container's, with their limits.
     apply_cgroup_records(command.host, reference, container);
     started.dismiss();
+    published.dismiss();
 }
 
 void run_stop(Command &command) {

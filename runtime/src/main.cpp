@@ -68,8 +68,8 @@ int run(unsigned tool, const std::vector<std::string> &words) {
 int main(int argc, char **argv) {
     std::string program = argc > 0 ? argv[0] : "";
     program = program.substr(program.rfind('/') + 1);
-    if (argc == 2 && std::string(argv[1]) == zor::kLoopbackHookWord) {
-        return zor::run_loopback_hook();
+    if (argc >= 2 && std::string(argv[1]) == zor::kLoopbackHookWord) {
+        return zor::run_loopback_hook(std::vector<std::string>(argv + 2, argv + argc));
     }
     const unsigned tool = zor::tool_named(program);
     if (tool == 0) {

@@ -85,6 +85,8 @@ const std::vector<VerbEntry> &verb_table() {
         {kApp,    ZOR_VERB_PIDLIST,     {},                       1, {kName},                                       kRead,  run_pidlist},
         // The sender holds its lock for the whole migration (its container is frozen anyway).
         {kSys,    ZOR_VERB_MIGRATE,     {},                       1, {kName, kDestination, kPort},                  kWrite, run_migrate},
+        // trust show | list | add FINGERPRINT | remove FINGERPRINT: words, not options.
+        {kSys,    "trust",              {},                       1, {},                                            kWrite, run_trust},
         // zor-target takes no verb; it waits for a sender without the lock.
         {kTargetTool, "",               {},                       0, {kName, kPort},                                LockKind::kNone, run_receive},
     };

@@ -66,6 +66,9 @@ void run_usage(Command &command);
 // only while it adopts and restores the container.
 void run_migrate(Command &command);
 void run_receive(Command &command);
+// trust show | list | add FINGERPRINT | remove FINGERPRINT (zor-sys, trust_verbs.cpp): this
+// machine's fingerprint and the machines it trusts for migrations.
+void run_trust(Command &command);
 // Removes the picture that a migrate killed after its dump left beside the container.
 void clear_outgoing_picture(const ContainerRef &reference);
 
@@ -80,8 +83,8 @@ void require_base(Command &command, const Container &container);
 // Records a new container, then makes its directory and root filesystem; the caller has
 // checked that the name is free. Returns the recorded container.
 Container &add_container(Command &command, const Container &container);
-// Writes the container's config.json from its record: its main process, and the limits it
-// keeps now (runc sets them when it makes the cgroup, on start and on restore alike).
+// Writes the container's config.json from its record: its main process, the limits it keeps
+// now (runc sets them when it makes the cgroup, on start and on restore alike) and its eth0.
 void write_container_bundle(const ContainerRef &reference, const Container &container);
 // Makes the cgroups of a container's control groups and sets every limit its record keeps,
 // on a container whose runc instance exists (limit_verbs.cpp).
