@@ -20,7 +20,8 @@ struct BundleSettings {
     long long memory_swap_bytes = 0;  // memory plus swap
     long long cpu_quota = 0;          // microseconds per 100 ms period
     std::string cpus;
-    long long pids_limit = 0;  // processes and threads; 0: kDefaultPidsLimit
+    long long pids_limit = 0;     // processes and threads; 0: kDefaultPidsLimit
+    bool pids_controller = true;  // false: the host has none, and no limit is asked
 };
 
 // The word after which this program acts as runc's createRuntime hook: it reads the
