@@ -115,7 +115,9 @@ void write_bundle_config(const std::string &directory, const BundleSettings &set
     }
     // Out of range (a record from elsewhere; -1 would mean no limit at all): the default.
     const bool pids_valid = settings.pids_limit >= 1 && settings.pids_limit <= kMostPidsLimit;
-    resources["pids"]["limit"] = pids_valid ? settings.pids_limit : kDefaultPidsLimit;
+    if (settings.pids_controller) {
+        resources["pids"]["limit"] = pids_valid ? settings.pids_limit : kDefaultPidsLimit;
+    }
     json mounts = default_mounts();
     // The socket itself rather than a directory: the container's /dev is its own tmpfs. A
     // log daemon that makes its socket anew after the container started is not seen inside

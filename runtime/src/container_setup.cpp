@@ -80,6 +80,7 @@ void write_container_bundle(const ContainerRef &reference, const Container &cont
     settings.hook = own_program();
     settings.host_base = container.base_is_builtin && container.base == kHostBase;
     settings.pids_limit = container.pids_limit;
+    settings.pids_controller = has_pids_controller(reference.host().cgroups());
     settings.network_words = container_hook_words(reference, container);
     // runc sets the container's limits as it makes the cgroup, before the main process runs.
     for (const Limit &limit : container.limits) {
