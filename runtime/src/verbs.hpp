@@ -92,5 +92,8 @@ void apply_cgroup_records(const Host &host, const ContainerRef &reference,
                           const Container &container);
 // The host process of the container whose namespace number is vpid; refuses with kNotFound.
 pid_t host_pid_of(const Host &host, const ContainerRef &reference, pid_t vpid);
+// A limit as limit and create -m take it: kind cpu, core, mem or memsw and a value they
+// accept; returns the value, refuses with kUsage (limit_verbs.cpp).
+std::string checked_limit(const std::string &kind, const std::string &value);
 
 }  // namespace zor
