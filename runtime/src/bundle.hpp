@@ -21,7 +21,8 @@ struct BundleSettings {
     long long memory_swap_bytes = 0;  // memory plus swap
     long long cpu_quota = 0;          // microseconds per 100 ms period
     std::string cpus;
-    long long pids_limit = 0;  // processes and threads; 0: kDefaultPidsLimit
+    long long pids_limit = 0;     // processes and threads; 0: kDefaultPidsLimit
+    bool pids_controller = true;  // false: the host has none, and no limit is asked
     // The hook's words that give the container its eth0 (host_network.hpp); none: loopback only.
     std::vector<std::string> network_words;
 };

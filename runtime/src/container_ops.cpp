@@ -1,6 +1,7 @@
 // What the verbs share about one container: where it lives, what runc says of it, how it is
 // stopped.
 #include "bundle.hpp"
+#include "confinement.hpp"
 #include "container_network.hpp"
 #include "criu_lookup.hpp"
 #include "filesystems.hpp"
@@ -225,6 +226,7 @@ void write_container_bundle(Command &command, bool system, const Container &cont
     settings.hook = own_program();
     settings.host_base = container.base_is_builtin && container.base == kHostBase;
     settings.pids_limit = container.pids_limit;
+    settings.pids_controller = has_pids_controller(command.cgroups());
     settings.network_words = container_hook_words(command, system, container);
     // runc sets the container's limits as it makes the cgroup, before the main process runs.
     for (const Limit &limit : container.limits) {
