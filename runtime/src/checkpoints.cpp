@@ -5,6 +5,7 @@
 
 #include "criu_lookup.hpp"
 #include "filesystems.hpp"
+#include "freeze_record.hpp"
 #include "program_run.hpp"
 #include "refusal.hpp"
 
@@ -82,14 +83,16 @@ void dump_paused(Command &command, bool system, Container &container,
     const pid_t pid = main_pid(command, system, container);
     make_directory(directory + kImages);
     make_directory(directory + kDumpWork);
+    const std::string home = container_directory(command, system, container.name);
+    // Stays until resume_after_dump, or until the next command finds this one gone.
+    const FreezeRecord record(home);
     try {
         runc.pause(id);
         runc.checkpoint(id, criu, directory + kImages, directory + kDumpWork);
         clear_criu_traces();
         clear_network_lock(pid);
-        copy_tree(changes_directory(container_directory(command, system, container.name),
-                                    container.overlay),
-                  directory + kChanges);
+        copy_tree(changes_directory(home, container.overlay), directory + kChanges,
+                  scratch_area(directory));
         write_file(directory + kRecord, container_to_json(container));
     } catch (...) {
         clear_criu_traces();
@@ -99,6 +102,7 @@ void dump_paused(Command &command, bool system, Container &container,
             if (runc.state(id).status == "paused") {
                 runc.resume(id);
             }
+            record.release();
         } catch (const Refusal &) {
             // The dump's refusal says more; the container stays suspended, as status shows.
         }
@@ -107,7 +111,11 @@ void dump_paused(Command &command, bool system, Container &container,
 }
 
 void resume_after_dump(Command &command, bool system, Container &container) {
-    command.runc().resume(container_runc_id(system, container.name));
+    const std::string id = container_runc_id(system, container.name);
+    if (command.runc().state(id).status == "paused") {
+        command.runc().resume(id);
+    }
+    FreezeRecord::release_of(container_directory(command, system, container.name));
 }
 
 void restore_picture(Command &command, bool system, Container &container,

@@ -5,6 +5,9 @@
 //                                  upper/ and work/; snapshots/<tag>/ its saved changes
 #pragma once
 
+#include "scratch_folder.hpp"
+
+#include <memory>
 #include <string>
 
 namespace zor {
@@ -40,11 +43,27 @@ void remove_container_directory(const std::string &container_directory);
 // The container's own changes as a directory: upper/ of an overlay, else rootfs/.
 std::string changes_directory(const std::string &container_directory, bool overlay);
 
-// Copies from/. into a new directory to (made through a temporary name, so that to exists
-// whole or not at all); refuses with kHostFailure.
-void copy_tree(const std::string &from, const std::string &to);
+// Copies the content of from into the existing folder into (owners, modes, links and device
+// nodes as they are); refuses with kHostFailure.
+void copy_contents(const std::string &from, const std::string &into);
 
-// Replaces the container's changes with those kept in snapshot; the container is stopped.
+// Copies from/. into the folder to, made in a scratch folder of area (scratch_folder.hpp) and
+// swapped in whole, so that to exists whole or not at all; refuses with kHostFailure.
+void copy_tree(const std::string &from, const std::string &to, const std::string &area);
+
+// Copies the changes kept in snapshot into a scratch folder of the container's; nothing of
+// the container changes yet.
+std::unique_ptr<ScratchFolder> stage_changes(const std::string &container_directory,
+                                             const std::string &snapshot);
+
+// Puts staged changes in place of the (stopped) container's own in one rename and mounts the
+// overlay again; staged then holds the old changes, and a second call puts those back. A
+// command killed at any point leaves the old changes or the new, and start works after it.
+void swap_changes(const std::string &container_directory, const std::string &lower, bool overlay,
+                  const ScratchFolder &staged);
+
+// Replaces the container's changes with those kept in snapshot (stage_changes, then
+// swap_changes); the container is stopped.
 void restore_changes(const std::string &container_directory, const std::string &lower, bool overlay,
                      const std::string &snapshot);
 

@@ -4,6 +4,7 @@
 // it runs, reads the records, asks runc and the kernel, and saves the records if it changed
 // them.
 #include "bundle.hpp"
+#include "freeze_record.hpp"
 #include "refusal.hpp"
 #include "state_store.hpp"
 #include "verbs.hpp"
@@ -99,6 +100,7 @@ int run(const std::string &program, const std::vector<std::string> &words) {
     zor::State state = zor::load_state(command.directory);
     command.state = &state;
     command.domain = command.is_system() ? &state.system : &state.application;
+    zor::settle_abandoned_freezes(command);
     entry.run(command);
     if (command.changed) {
         zor::save_state(command.directory, state);

@@ -9,6 +9,7 @@
 // on; it locks only to adopt and restore the container.
 #include "checkpoints.hpp"
 #include "filesystems.hpp"
+#include "freeze_record.hpp"
 #include "options.hpp"
 #include "refusal.hpp"
 #include "stream_socket.hpp"
@@ -112,6 +113,7 @@ void migrate(Command &command) {
     try {
         sender.send_folder(picture);
         sender.await_running(kRunningWait);
+        FreezeRecord::mark_handed_over(container_directory(command, true, container.name));
         sender.commit();
     } catch (const Refusal &refusal) {
         remove_tree(picture);
