@@ -139,9 +139,14 @@ void restore_picture(Command &command, bool system, Container &container,
     const std::string work = home + kRestoreWork;
     remove_tree(work);
     make_directory(work);
+    const std::string lower = base_image_path(command, system, container);
+    // Staged before anything changes; after the swap it holds the files the container had,
+    // which a failed restore puts back.
+    const auto staged = stage_changes(home, directory + kChanges);
+    bool swapped = false;
     try {
-        restore_changes(home, base_image_path(command, system, container), container.overlay,
-                        directory + kChanges);
+        swap_changes(home, lower, container.overlay, *staged);
+        swapped = true;
         write_container_bundle(command, system, container);
         // The bundle's hook brings the loopback up while CRIU sets the namespaces up, before
         // the programs' sockets come back.
@@ -157,6 +162,9 @@ void restore_picture(Command &command, bool system, Container &container,
             const std::string cgroup = container_cgroup(command, system, container.name);
             if (command.cgroups().remove(cgroup)) {
                 command.cgroups().remove_parent_if_empty(cgroup);
+            }
+            if (swapped) {
+                swap_changes(home, lower, container.overlay, *staged);
             }
         } catch (const Refusal &) {
             // The restore's refusal says more; what is left shows in status and on destroy.

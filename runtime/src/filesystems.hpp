@@ -75,4 +75,12 @@ void make_image(const std::string &image, const std::string &lower, const std::s
 // Removes a directory tree; quiet when it is gone.
 void remove_tree(const std::string &path);
 
+// Removes path when the scope ends, however it ends.
+struct TreeRemover {
+    std::string path;
+    ~TreeRemover() { remove_tree(path); }
+    TreeRemover(const TreeRemover &) = delete;
+    TreeRemover &operator=(const TreeRemover &) = delete;
+};
+
 }  // namespace zor

@@ -1,6 +1,7 @@
 // Freeze records: one small file per frozen container, replaced whole by rename.
 #include "freeze_record.hpp"
 
+#include "checkpoints.hpp"
 #include "refusal.hpp"
 
 #include <fcntl.h>
@@ -8,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <system_error>
@@ -149,6 +151,18 @@ Thaw settle_freeze(const std::string &container_directory, const Runc &runc,
     return done;
 }
 
+bool has_any_freeze_record(const Command &command) {
+    // The records' folders without the state: this is asked before the lock is taken.
+    const std::string containers = container_directory(command, command.is_system(), "");
+    std::error_code error;
+    for (const auto &entry : std::filesystem::directory_iterator(containers, error)) {
+        if (has_freeze_record(entry.path().string())) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void settle_abandoned_freezes(Command &command) {
     const bool system = command.is_system();
     for (auto &entry : command.domain->containers) {
@@ -158,9 +172,11 @@ void settle_abandoned_freezes(Command &command) {
         }
         const Thaw done =
             settle_freeze(directory, command.runc(), container_runc_id(system, entry.first));
-        if (done == Thaw::kThawed && system) {
+        if (system && !has_freeze_record(directory)) {
             clear_outgoing_picture(command, entry.second);
-        } else if (done == Thaw::kHandedOver) {
+            recover_killed_restart(command, entry.second);
+        }
+        if (done == Thaw::kHandedOver) {
             std::fprintf(stderr,
                          "%s: container '%s' stays suspended: a migrate that was killed had "
                          "handed it over, so it may run on the target; destroy it here once it "

@@ -83,10 +83,14 @@ enum class Thaw {
 // the state lock.
 Thaw settle_freeze(const std::string &container_directory, const Runc &runc, const std::string &id);
 
+// True when a container of the command's domain has a freeze record; asked without the lock,
+// so that only then does a command take the exclusive lock to settle them.
+bool has_any_freeze_record(const Command &command);
+
 // Settles the freeze records of every container of the command's domain before its verb
-// runs: thaws what a command that has gone left frozen (and removes the picture a killed
-// migrate left), and says on standard error which container a migrate that died after handing
-// it over left suspended.
+// runs, under the exclusive lock: thaws what a command that has gone left frozen, removes the
+// picture a killed migrate left, restores what a killed restart had stopped, and says on
+// standard error which container a migrate that died after handing it over left suspended.
 void settle_abandoned_freezes(Command &command);
 
 // True when container_directory holds a freeze record (alive or not).
