@@ -88,8 +88,9 @@ std::string read_configuration_text(const std::string &path) {
         if (error == ENOENT) {
             throw Refusal(kNotFound, "cannot read configuration file '" + path + "': no such file");
         }
-        refuse(path, error == ELOOP ? std::string("is a symbolic link; give the file itself")
-                                    : "cannot be opened: " + std::generic_category().message(error));
+        refuse(path, error == ELOOP
+                         ? std::string("is a symbolic link; give the file itself")
+                         : "cannot be opened: " + std::generic_category().message(error));
     }
     struct stat info {};
     if (fstat(file.get(), &info) != 0) {

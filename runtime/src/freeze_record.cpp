@@ -79,8 +79,9 @@ FreezeRecord::FreezeRecord(const std::string &container_directory)
 
 void FreezeRecord::mark_handed_over(const std::string &container_directory) {
     const ProcessIdentity self = this_process();
-    write_record(container_directory + kRecordName, std::to_string(self.pid) + " " + std::to_string(self.start) + " " +
-                            kHandedOver + "\n");
+    write_record(
+        container_directory + kRecordName,
+        std::to_string(self.pid) + " " + std::to_string(self.start) + " " + kHandedOver + "\n");
 }
 
 void FreezeRecord::release() const {

@@ -73,8 +73,7 @@ const std::string &checked_name(const std::string &name, const char *what) {
 const std::string &checked_container_name(const std::string &name) {
     if (name.size() > kHostNameLimit) {
         throw Refusal(kUsage, "the container name is longer than " +
-                                  std::to_string(kHostNameLimit) +
-                                  " bytes, the longest host name");
+                                  std::to_string(kHostNameLimit) + " bytes, the longest host name");
     }
     return checked_name(name, "container");
 }

@@ -68,8 +68,8 @@ void ScratchFolder::swap_with(const std::string &target) const {
         done = renameat2(AT_FDCWD, target.c_str(), AT_FDCWD, path_.c_str(), RENAME_NOREPLACE);
     }
     if (done != 0) {
-        throw Refusal(kHostFailure, "cannot put " + target + " in place: " +
-                                        std::generic_category().message(errno));
+        throw Refusal(kHostFailure, "cannot put " + target +
+                                        " in place: " + std::generic_category().message(errno));
     }
 }
 
