@@ -4,17 +4,14 @@
 // (prefix, pieces, how the command runs, the texts of their outcome lines, see outcome_line.hpp).
 //
 // Both client libraries compile this frame, each into a namespace of its own
-// (ZOR_FRAME_NAMESPACE::frame), and their archives keep every symbol of it local, so the
-// copies never meet each other or an application's own names.
+// (ZOR_FRAME_NAMESPACE::frame, see frame_settings.hpp), and their archives keep every symbol
+// of it local, so the copies never meet each other or an application's own names.
 #pragma once
+
+#include "frame_settings.hpp"
 
 #include <cstddef>
 #include <cstdio>
-
-#ifndef ZOR_FRAME_NAMESPACE
-#error \
-    "the library compiling the frame defines ZOR_FRAME_NAMESPACE, ZOR_FRAME_LOG_FILE, ZOR_FRAME_LOG_TAG"
-#endif
 
 namespace ZOR_FRAME_NAMESPACE::frame {
 

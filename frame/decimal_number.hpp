@@ -1,12 +1,10 @@
 // Decimal numbers in the tools' output, read the same way by both client libraries.
 #pragma once
 
+#include "frame_settings.hpp"
+
 #include <cstdint>
 #include <cstdlib>
-
-#ifndef ZOR_FRAME_NAMESPACE
-#error "the library compiling the frame defines ZOR_FRAME_NAMESPACE"
-#endif
 
 namespace ZOR_FRAME_NAMESPACE::frame {
 

@@ -5,6 +5,7 @@
 
 #include "command_frame.hpp"
 #include "decimal_number.hpp"
+#include "name_list.hpp"
 #include "outcome_line.hpp"
 
 #include <cstdint>
@@ -19,30 +20,20 @@ using Name = const char *;
 // Exit statuses up to this one are status numbers; above it the query failed.
 constexpr int kHighestStatus = 100;
 
-// The type number of an info line: the second field, split at spaces, of a line that holds
-// the marker; 0 otherwise. The field ends at the next space, so it is cut there in place.
+// The type number of an info line: its second field, split at spaces, when the line holds
+// the marker; 0 otherwise. The field ends at the next space (a tab is part of it), so it is
+// cut there in place before it is read as a number.
 inline std::int32_t type_of_info_line(char *line, const char *marker) noexcept {
     if (std::strstr(line, marker) == nullptr) {
         return 0;
     }
-    char *at = line;
-    while (*at == ' ') {
-        ++at;
-    }
-    while (*at != ' ' && *at != '\0') {
-        ++at;
-    }
-    while (*at == ' ') {
-        ++at;
-    }
-    if (*at == '\0') {
+    const Field type = second_field(line);
+    if (type.text == nullptr) {
         return 0;
     }
-    char *end = std::strchr(at, ' ');
-    if (end != nullptr) {
-        *end = '\0';
-    }
-    return decimal_of(at);
+    char *const field = line + (type.text - line);
+    field[type.length] = '\0';
+    return decimal_of(field);
 }
 
 template <typename Handle>

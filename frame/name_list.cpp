@@ -99,6 +99,31 @@ Field whole_line(const OutputLine &line) noexcept {
     return {line.text, line.length};
 }
 
+Field second_field(const char *text) noexcept {
+    const char *at = text;
+    while (*at == ' ') {
+        ++at;
+    }
+    while (*at != ' ' && *at != '\0') {
+        ++at;
+    }
+    while (*at == ' ') {
+        ++at;
+    }
+    std::size_t length = 0;
+    while (at[length] != ' ' && at[length] != '\0') {
+        ++length;
+    }
+    if (length == 0) {
+        return {nullptr, 0};
+    }
+    return {at, length};
+}
+
+Field second_field(const OutputLine &line) noexcept {
+    return second_field(line.text);
+}
+
 int read_names(std::FILE *stream, const NameListRules &rules, char ***list) noexcept {
     const FieldRule entry_of = rules.entry != nullptr ? rules.entry : whole_line;
     OutputLines lines(stream, rules.header_marker);

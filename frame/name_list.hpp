@@ -163,6 +163,14 @@ using FieldRule = Field (*)(const OutputLine &line) noexcept;
 // The whole line.
 Field whole_line(const OutputLine &line) noexcept;
 
+// The second field of a text: fields are split at runs of blanks (a tab belongs to its
+// field) and leading blanks are skipped. Null when the text has no second field (an empty
+// line, a lone word).
+Field second_field(const char *text) noexcept;
+
+// The second field of a line, as a table row gives its entry: a row without one gives none.
+Field second_field(const OutputLine &line) noexcept;
+
 // How a name listing reads the tool's output.
 struct NameListRules {
     const char *header_marker;  // see OutputLines; nullptr for output without a header

@@ -7,15 +7,12 @@
 #pragma once
 
 #include "command_frame.hpp"
+#include "frame_settings.hpp"
 
 #include <kestal.h>
 
 #include <cstddef>
 #include <initializer_list>
-
-#ifndef ZOR_FRAME_LOG_FILE
-#error "the library compiling the frame defines ZOR_FRAME_LOG_FILE and ZOR_FRAME_LOG_TAG"
-#endif
 
 namespace ZOR_FRAME_NAMESPACE::frame {
 

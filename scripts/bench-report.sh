@@ -7,8 +7,9 @@
 # The machine kind names the kind of machine in the report (say "cpp" for the project's
 # 2-core build machines); the processor, core count and load are read off the machine itself.
 # Run it on an otherwise idle machine: the figures are medians, but noise still shows.
-# --only runtime_checkpoint_bench runs that program alone and replaces its section of the
-# report, leaving the others as they are (its section then says when and at what load it ran).
+# --only runtime_checkpoint_bench (or termination_relay_bench) runs that program alone and
+# replaces its section of the report, leaving the others as they are (its section then says
+# when and at what load it ran).
 # The runtime's programs need root and runc; the checkpoint program also a working CRIU,
 # found or built once into build/criu by scripts/build-criu.sh (ZOR_RUNTIME_CRIU names one).
 set -euo pipefail
@@ -45,16 +46,29 @@ run() {
 }
 
 # The CRIU the runtime drives, for the checkpoint program; without one it measures nothing.
-if [ "$(id -u)" -eq 0 ] && [ -z "${ZOR_RUNTIME_CRIU:-}" ]; then
+if [ "$(id -u)" -eq 0 ] && [ -z "${ZOR_RUNTIME_CRIU:-}" ] &&
+    { [ -z "$only" ] || [ "$only" = runtime_checkpoint_bench ]; }; then
     if criu=$(scripts/build-criu.sh build/criu); then
         export ZOR_RUNTIME_CRIU="$criu"
     fi
 fi
 root_with_runc() { [ "$(id -u)" -eq 0 ] && command -v runc >/dev/null; }
 
+# The relay pins itself to one CPU; its interleaved rounds and 5 repetitions give the ratio's
+# spread.
+run_relay() {
+    run termination_relay_bench --benchmark_filter=BM_FacilityBesideBareRelay \
+        --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+}
+
 if [ -n "$only" ]; then
-    root_with_runc || { echo "bench-report: $only needs root and runc" >&2; exit 1; }
-    run "$only" --benchmark_enable_random_interleaving=true
+    case $only in
+    termination_relay_bench) run_relay ;;
+    *)
+        root_with_runc || { echo "bench-report: $only needs root and runc" >&2; exit 1; }
+        run "$only" --benchmark_enable_random_interleaving=true
+        ;;
+    esac
     [ -f "$results/$only.json" ] || { echo "bench-report: $only measured nothing" >&2; exit 1; }
     updated=$(python3 scripts/bench_report.py --results "$results" --kind "$kind" \
         --load-before "$load_before" --load-after "$(cut -d' ' -f1-3 /proc/loadavg)" \
@@ -72,8 +86,7 @@ run zorsys_bench
 run zorsys_listing_bench
 run zorsys_escape_bench --benchmark_repetitions=9 --benchmark_report_aggregates_only=true
 run zorapp_bench
-run termination_relay_bench --benchmark_filter=BM_FacilityBesideBareRelay \
-    --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+run_relay
 # The runtime against runc runs real containers, as root only.
 if root_with_runc; then
     run runtime_start_stop_bench --benchmark_enable_random_interleaving=true

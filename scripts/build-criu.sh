@@ -3,6 +3,11 @@
 # line on standard output; progress goes to standard error), so that callers can write
 #
 #   CRIU=$(scripts/build-criu.sh [BUILD_DIR])     # BUILD_DIR defaults to build/criu
+#   TREE=$(scripts/build-criu.sh --source DEST [BUILD_DIR])
+#
+# The second form only fetches (or reuses) the tarball as in step 3 below, unpacks it into the
+# new folder DEST, patches it and prints DEST: scripts/package.sh builds the zor-runtime-criu
+# package from it, so that the package carries the same CRIU as the build tree.
 #
 # 1. A `criu` on PATH that passes `criu check` is used as it is.
 # 2. Otherwise a CRIU built earlier into BUILD_DIR/bin/criu is reused if it passes `criu check`.
@@ -11,10 +16,12 @@
 #    apt-get through a private sources list, package lists and cache below BUILD_DIR/apt: the
 #    machine's own apt configuration is neither read for the fetch nor changed. CRIU_TARBALL=FILE
 #    builds from a tarball at hand instead (no fetch). The tarball's SHA-256 is checked against
-#    the signed Sources index. Missing build packages (and iptables, which CRIU runs to lock the
-#    network during a dump) are installed with apt-get when run as root.
+#    the signed Sources index. Before a build the missing build packages (group criu of
+#    scripts/dependencies.sh, with iptables, which CRIU runs to lock the network during a dump)
+#    are installed with apt-get.
 # Exit status 0 with the path printed, or 1 with one line "build-criu: ..." saying why no
-# working CRIU can be had. Needs root: `criu check` probes the kernel as root.
+# working CRIU can be had. Needs root: `criu check` probes the kernel as root (--source does
+# not, as long as the tarball is at hand).
 #
 # Why not Debian 12's criu: 3.17 fails `criu check` on recent kernels ("Failed to fill self vdso
 # symtable"); 4.1 knows their vDSO layout. 4.1.1 also needs the small patch below on kernels that
@@ -68,100 +75,77 @@ fail() {
     exit 1
 }
 
-[ "$(id -u)" -eq 0 ] || fail "no working CRIU: criu check and the build need root"
 top=$(cd "$(dirname "$0")/.." && pwd)
+source_only=
+if [ "${1:-}" = --source ]; then
+    [ -n "${2:-}" ] || fail "usage: build-criu.sh --source DEST [BUILD_DIR]"
+    [ ! -e "$2" ] || fail "cannot unpack CRIU: $2 exists"
+    source_only=$2
+    shift 2
+else
+    [ "$(id -u)" -eq 0 ] || fail "no working CRIU: criu check and the build need root"
+fi
 dir=${1:-$top/build/criu}
 mkdir -p "$dir" || fail "no working CRIU: cannot make $dir"
 dir=$(cd "$dir" && pwd)
 suite=${CRIU_SUITE:-trixie}
+# shellcheck source=scripts/dependencies.sh
+. "$top/scripts/dependencies.sh"
 
 # Runs `criu check` quietly; the binary passes when the check exits 0.
 criu_works() { "$1" check >/dev/null 2>&1; }
 
-installed() { [ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" = "install ok installed" ]; }
-
-# Installs the named Debian packages that are missing, from the machine's own sources.
-ensure_packages() {
-    local missing=() p
-    for p in "$@"; do installed "$p" || missing+=("$p"); done
-    [ "${#missing[@]}" -eq 0 ] && return 0
-    say "installing ${missing[*]}"
-    if ! DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
-        "${missing[@]}" >&2; then
-        apt-get update >&2 || true
-        DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
-            "${missing[@]}" >&2 || fail "no working CRIU: cannot install ${missing[*]}"
+# Prints the path of CRIU's source tarball: given, verified on an earlier run, or fetched now
+# through a private apt setup and checked against the signed Sources index.
+source_tarball() {
+    local tarball=${CRIU_TARBALL:-} apt_dir sha name
+    if [ -z "$tarball" ]; then
+        mkdir -p "$dir/src"
+        apt_dir=$dir/apt
+        mkdir -p "$apt_dir/parts" "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial"
+        printf 'deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] %s %s main\n' \
+            http://deb.debian.org/debian "$suite" >"$apt_dir/sources.list"
+        local apt_private=(-o "Dir::Etc::SourceList=$apt_dir/sources.list"
+            -o "Dir::Etc::SourceParts=$apt_dir/parts" -o "Dir::State::Lists=$apt_dir/lists"
+            -o "Dir::Cache=$apt_dir/cache" -o APT::Sandbox::User=root
+            -o Acquire::Languages=none)
+        # A tarball verified on an earlier run is used again without asking the network.
+        if [ -f "$dir/src/SHA256SUMS" ] &&
+            (cd "$dir/src" && sha256sum -c --quiet SHA256SUMS >&2); then
+            tarball=$dir/src/$(awk '{ print $2; exit }' "$dir/src/SHA256SUMS")
+        else
+            say "fetching the criu source index of $suite"
+            apt-get "${apt_private[@]}" update >&2 ||
+                fail "no working CRIU: cannot read Debian's $suite source index"
+            # The orig tarball's name and SHA-256 as the signed Sources index gives them.
+            read -r sha name < <(apt-cache "${apt_private[@]}" showsrc criu |
+                awk '/^Checksums-Sha256:/ { on = 1; next } /^[^ ]/ { on = 0 }
+                     on && $3 ~ /\.orig\.tar\./ { print $1, $3; exit }') ||
+                fail "no working CRIU: Debian's $suite has no criu source package"
+            say "fetching $name"
+            # Only the tarball is needed: the Debian packaging files may be missing on a mirror.
+            (cd "$dir/src" && apt-get "${apt_private[@]}" source --download-only criu >&2) || true
+            [ -f "$dir/src/$name" ] || fail "no working CRIU: could not fetch $name"
+            (cd "$dir/src" && echo "$sha  $name" | sha256sum -c --quiet - >&2) ||
+                fail "no working CRIU: $name does not match the checksum of Debian's index"
+            echo "$sha  $name" >"$dir/src/SHA256SUMS"
+            tarball=$dir/src/$name
+        fi
     fi
+    [ -f "$tarball" ] || fail "no working CRIU: no such tarball: $tarball"
+    echo "$tarball"
 }
 
-ensure_packages iptables
-
-# Parallel callers (the demo and a test run) build once: the rest wait and reuse.
-exec 9>"$dir/.lock"
-flock 9
-
-if path=$(command -v criu) && criu_works "$path"; then
-    echo "$path"
-    exit 0
-fi
-if [ -x "$dir/bin/criu" ] && criu_works "$dir/bin/criu"; then
-    echo "$dir/bin/criu"
-    exit 0
-fi
-
-# libprotobuf-dev brings google/protobuf/descriptor.proto, which CRIU's image rules compile.
-ensure_packages gcc make patch pkg-config xz-utils libprotobuf-dev libprotobuf-c-dev \
-    protobuf-c-compiler libnl-3-dev libnet1-dev libcap-dev libbsd-dev uuid-dev libgnutls28-dev
-
-# The source tarball: given, already fetched, or fetched now through a private apt setup.
-mkdir -p "$dir/src"
-tarball=${CRIU_TARBALL:-}
-if [ -z "$tarball" ]; then
-    apt_dir=$dir/apt
-    mkdir -p "$apt_dir/parts" "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial"
-    printf 'deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] %s %s main\n' \
-        http://deb.debian.org/debian "$suite" >"$apt_dir/sources.list"
-    apt_private=(-o "Dir::Etc::SourceList=$apt_dir/sources.list"
-        -o "Dir::Etc::SourceParts=$apt_dir/parts" -o "Dir::State::Lists=$apt_dir/lists"
-        -o "Dir::Cache=$apt_dir/cache" -o APT::Sandbox::User=root
-        -o Acquire::Languages=none)
-    # A tarball verified on an earlier run is used again without asking the network.
-    if [ -f "$dir/src/SHA256SUMS" ] && (cd "$dir/src" && sha256sum -c --quiet SHA256SUMS >&2); then
-        tarball=$dir/src/$(awk '{ print $2; exit }' "$dir/src/SHA256SUMS")
-    else
-        say "fetching the criu source index of $suite"
-        apt-get "${apt_private[@]}" update >&2 ||
-            fail "no working CRIU: cannot read Debian's $suite source index"
-        # The orig tarball's name and SHA-256 as the signed Sources index gives them.
-        read -r sha name < <(apt-cache "${apt_private[@]}" showsrc criu |
-            awk '/^Checksums-Sha256:/ { on = 1; next } /^[^ ]/ { on = 0 }
-                 on && $3 ~ /\.orig\.tar\./ { print $1, $3; exit }') ||
-            fail "no working CRIU: Debian's $suite has no criu source package"
-        say "fetching $name"
-        # Only the tarball is needed: the Debian packaging files may be missing on a mirror.
-        (cd "$dir/src" && apt-get "${apt_private[@]}" source --download-only criu >&2) || true
-        [ -f "$dir/src/$name" ] || fail "no working CRIU: could not fetch $name"
-        (cd "$dir/src" && echo "$sha  $name" | sha256sum -c --quiet - >&2) ||
-            fail "no working CRIU: $name does not match the checksum of Debian's index"
-        echo "$sha  $name" >"$dir/src/SHA256SUMS"
-        tarball=$dir/src/$name
+# Unpacks the tarball $1 into the new folder $2 and applies the project's patch there.
+unpack_patched() {
+    mkdir -p "$2"
+    tar -xf "$1" -C "$2" --strip-components=1 || fail "no working CRIU: cannot unpack $1"
+    if grep -q 'family == AF_UNIX || family == AF_NETLINK' "$2/criu/sockets.c" ||
+        ! grep -q 'ret |= dump_opt(sk, SOL_SOCKET, SO_PASSCRED, &val);' "$2/criu/sockets.c"; then
+        return 0
     fi
-fi
-[ -f "$tarball" ] || fail "no working CRIU: no such tarball: $tarball"
-
-# A fresh tree every time, so the patch applies to pristine source.
-rm -rf "$dir/src/tree"
-mkdir -p "$dir/src/tree"
-tar -xf "$tarball" -C "$dir/src/tree" --strip-components=1 ||
-    fail "no working CRIU: cannot unpack $tarball"
-cd "$dir/src/tree"
-version=$(awk '/^CRIU_VERSION_(MAJOR|MINOR|SUBLEVEL)[[:space:]]*:=/ { print $3 }' \
-    Makefile.versions | paste -sd.)
-
-if ! grep -q 'family == AF_UNIX || family == AF_NETLINK' criu/sockets.c &&
-    grep -q 'ret |= dump_opt(sk, SOL_SOCKET, SO_PASSCRED, &val);' criu/sockets.c; then
     say "patching SO_PASSCRED/SO_PASSSEC dumping for current kernels"
-    patch -p1 --quiet >&2 <<'EOF' || fail "no working CRIU: the SO_PASSCRED patch does not apply"
+    patch -d "$2" -p1 --quiet >&2 <<'EOF' || fail "no working CRIU: the SO_PASSCRED patch does not apply"
 --- a/criu/sockets.c
 +++ b/criu/sockets.c
 @@ -637,6 +637,21 @@
@@ -207,12 +191,45 @@ if ! grep -q 'family == AF_UNIX || family == AF_NETLINK' criu/sockets.c &&
  	soe->so_passsec = val ? true : false;
  
 EOF
+}
+
+# Parallel callers (the demo, a test run, the packaging) fetch and build once: the rest wait
+# and reuse.
+exec 9>"$dir/.lock"
+flock 9
+
+if [ -n "$source_only" ]; then
+    tarball=$(source_tarball)
+    unpack_patched "$tarball" "$source_only"
+    (cd "$source_only" && pwd)
+    exit 0
 fi
+
+if path=$(command -v criu) && criu_works "$path"; then
+    echo "$path"
+    exit 0
+fi
+if [ -x "$dir/bin/criu" ] && criu_works "$dir/bin/criu"; then
+    echo "$dir/bin/criu"
+    exit 0
+fi
+
+install_dependencies criu || fail "no working CRIU: cannot install what building it needs"
+tarball=$(source_tarball)
+# A fresh tree every time, so the patch applies to pristine source.
+rm -rf "$dir/src/tree"
+unpack_patched "$tarball" "$dir/src/tree"
+cd "$dir/src/tree"
+version=$(awk '/^CRIU_VERSION_(MAJOR|MINOR|SUBLEVEL)[[:space:]]*:=/ { print $3 }' \
+    Makefile.versions | paste -sd.)
 
 say "building CRIU $version (log: $dir/build.log)"
 start=$(date +%s)
 # CRIU chooses its own compiler flags: the caller's (sanitizers, -Werror) must not leak in.
-if ! env -u CC -u CFLAGS -u CPPFLAGS -u LDFLAGS make -j "$(nproc)" criu >"$dir/build.log" 2>&1; then
+# Only the final link of the program reads LIBS: full RELRO there. packaging/criu/debian/rules
+# builds the package's CRIU the same way.
+if ! env -u CC -u CFLAGS -u CPPFLAGS -u LDFLAGS LIBS="-Wl,-z,relro,-z,now" \
+    make -j "$(nproc)" criu >"$dir/build.log" 2>&1; then
     tail -n 20 "$dir/build.log" >&2
     fail "no working CRIU: building CRIU $version failed (see $dir/build.log)"
 fi

@@ -4,9 +4,11 @@
 # says of them and the outcome lines the libraries log; a counting container checkpointed,
 # restarted from its checkpoint and moved to a second machine, with CRIU), the termination
 # demo (callbacks on the relay thread), then zor-logger and the log line template. The
-# container demo needs root (containers, cgroups, mounts); runc and busybox-static are
-# installed when missing, and a working CRIU is found or built once into build/criu by
-# scripts/build-criu.sh (ZOR_RUNTIME_CRIU, when set, names one to use instead). Then
+# container demo needs root (containers, cgroups, mounts); run as root, the script installs the
+# Debian packages it needs when they are missing (compilers, CMake, runc, busybox-static, ...:
+# the groups build and runtime of scripts/dependencies.sh), and a working CRIU is found or
+# built once into build/criu by scripts/build-criu.sh (ZOR_RUNTIME_CRIU, when set, names one
+# to use instead). Then
 # inside-demo runs as the main process of a container of base image host, and stop makes its
 # SIGTERM callback log a line, shown here with the container's name. The log
 # is opened with LOG_PERROR, so every line also appears here; the runtime keeps its
@@ -18,19 +20,13 @@ jobs=$(nproc)
 
 step() { printf '\n######## %s\n' "$*"; }
 
-if [ "$(id -u)" -eq 0 ]; then
-    missing=()
-    command -v runc >/dev/null || [ -x /usr/sbin/runc ] || missing+=(runc)
-    dpkg -s busybox-static >/dev/null 2>&1 || missing+=(busybox-static)
-    [ -f /usr/include/nlohmann/json.hpp ] || missing+=(nlohmann-json3-dev)
-    [ -f /usr/include/zlib.h ] || missing+=(zlib1g-dev)
-    [ -f /usr/include/openssl/evp.h ] || missing+=(libssl-dev)
-    if [ "${#missing[@]}" -gt 0 ]; then
-        step "installing: ${missing[*]}"
-        apt-get update -qq
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
-    fi
-fi
+# The compilers and libraries (group build of scripts/dependencies.sh) and what containers need
+# (group runtime), installed when missing; without root nothing is installed.
+# shellcheck source=scripts/dependencies.sh
+. "$top/scripts/dependencies.sh"
+step "Debian packages the demo needs"
+# As root the missing ones are installed; without root they are only named.
+install_dependencies build runtime || [ "$(id -u)" -ne 0 ]
 export PATH="$PATH:/usr/sbin:/sbin"
 
 step "building the demo programs and the runtime"

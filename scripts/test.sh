@@ -7,6 +7,10 @@
 #
 #   scripts/test.sh            everything
 #   scripts/test.sh --quick    the plain build and its suite only
+#
+# Run as root (as on a fresh machine and in CI) it first installs the Debian packages of the
+# groups build, runtime, test and package of scripts/dependencies.sh that are missing;
+# building CRIU installs group criu. Without root nothing is installed.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -15,6 +19,14 @@ quick=0
 [ "${1:-}" = --quick ] && quick=1
 
 step() { printf '\n== %s\n' "$*"; }
+
+# shellcheck source=scripts/dependencies.sh
+. "$top/scripts/dependencies.sh"
+step "Debian packages the build and the tests need"
+# As root the missing ones are installed; without root they are only named.
+install_dependencies build runtime test package || [ "$(id -u)" -ne 0 ]
+# runc, iptables and rsyslogd live in /usr/sbin, which a user's PATH may lack.
+export PATH="$PATH:/usr/sbin:/sbin"
 
 run_suite() {
     local dir=$1

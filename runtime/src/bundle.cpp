@@ -1,6 +1,7 @@
 // config.json in the OCI bundle format that runc 1.1 reads, and the loopback set-up.
 #include "bundle.hpp"
 
+#include "confinement.hpp"
 #include "refusal.hpp"
 
 #include <fcntl.h>
@@ -115,6 +116,7 @@ void write_bundle_config(const std::string &directory, const BundleSettings &set
     if (!settings.cpus.empty()) {
         resources["cpu"]["cpus"] = settings.cpus;
     }
+    resources["pids"]["limit"] = settings.pids_limit > 0 ? settings.pids_limit : kDefaultPidsLimit;
     json mounts = default_mounts();
     // The socket itself rather than a directory: the container's /dev is its own tmpfs. A
     // log daemon that makes its socket anew after the container started is not seen inside
@@ -153,6 +155,7 @@ void write_bundle_config(const std::string &directory, const BundleSettings &set
             {{"type", "ipc"}},
             {{"type", "uts"}},
             {{"type", "mount"}}}},
+          {"seccomp", default_seccomp_profile()},
           {"maskedPaths",
            {"/proc/acpi", "/proc/asound", "/proc/kcore", "/proc/keys", "/proc/latency_stats",
             "/proc/timer_list", "/proc/timer_stats", "/proc/sched_debug", "/sys/firmware",

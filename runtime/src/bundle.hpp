@@ -20,6 +20,7 @@ struct BundleSettings {
     long long memory_swap_bytes = 0;  // memory plus swap
     long long cpu_quota = 0;          // microseconds per 100 ms period
     std::string cpus;
+    long long pids_limit = 0;  // processes and threads; 0: kDefaultPidsLimit
 };
 
 // The word after which this program acts as runc's createRuntime hook: it reads the

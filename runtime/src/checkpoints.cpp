@@ -91,8 +91,8 @@ void dump_paused(Command &command, bool system, Container &container,
         runc.checkpoint(id, criu, directory + kImages, directory + kDumpWork);
         clear_criu_traces();
         clear_network_lock(pid);
-        copy_tree(changes_directory(home, container.overlay), directory + kChanges,
-                  scratch_area(directory));
+        replace_with_copy(changes_directory(home, container.overlay), directory + kChanges,
+                          scratch_area(directory));
         write_file(directory + kRecord, container_to_json(container));
     } catch (...) {
         clear_criu_traces();

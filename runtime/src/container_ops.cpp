@@ -217,6 +217,7 @@ void write_container_bundle(Command &command, bool system, const Container &cont
     settings.cgroups_path = container_cgroup(command, system, container.name);
     settings.hook = own_program();
     settings.host_base = container.base_is_builtin && container.base == kHostBase;
+    settings.pids_limit = container.pids_limit;
     // runc sets the container's limits as it makes the cgroup, before the main process runs.
     for (const Limit &limit : container.limits) {
         // Checked when the limit was set: a decimal number above 0, or a cpuset text.

@@ -3,6 +3,7 @@
 #include "configuration_file.hpp"
 #include "filesystems.hpp"
 #include "options.hpp"
+#include "confinement.hpp"
 #include "refusal.hpp"
 #include "verbs.hpp"
 
@@ -49,9 +50,13 @@ void read_configuration(const std::string &path, Container &container) {
         }
         const std::size_t equals = line.find('=');
         const std::string key = line.substr(0, equals);
+        const std::string where = path + ":" + std::to_string(number);
+        if (equals != std::string::npos && key == "pids") {
+            container.pids_limit = checked_pids_limit(line.substr(equals + 1), where);
+            continue;
+        }
         if (equals == std::string::npos || (key != "command" && key != "hostname")) {
-            throw Refusal(kUsage, path + ":" + std::to_string(number) +
-                                      ": expected command=... or hostname=...");
+            throw Refusal(kUsage, where + ": expected command=..., hostname=... or pids=...");
         }
         (key == "command" ? container.command : container.hostname) = line.substr(equals + 1);
     }

@@ -2,6 +2,7 @@
 #include "criu_lookup.hpp"
 
 #include "program_run.hpp"
+#include "state_guard.hpp"
 #include "refusal.hpp"
 
 #include <sys/stat.h>
@@ -21,6 +22,8 @@ namespace zor {
 namespace {
 
 constexpr char kCheckFile[] = "criu-checks";
+// Where the zor-runtime-criu package installs CRIU, from the folder of this program.
+constexpr char kPackagedFromProgram[] = "../lib/zor-runtime/criu";
 constexpr char kKdatTemporary[] = "/run/criu.kdat.tmp";
 
 // What identifies one binary on one kernel: a rebuilt CRIU or a new kernel is checked anew.
@@ -38,10 +41,12 @@ std::string check_key(const std::string &path) {
 // True when a check of key has passed before. Only passes are kept: a check that failed may
 // pass where the devices it looks for are present (a mount namespace with a /dev of its own
 // may lack /dev/pts or /dev/net/tun), so it runs again next time.
-bool passed_before(const std::string &file, const std::string &key) {
-    std::ifstream in(file);
+bool passed_before(const std::string &state_directory, const std::string &key) {
+    std::string text;
+    read_state_file(state_directory, kCheckFile, text);
+    std::stringstream lines(text);
     std::string line;
-    while (std::getline(in, line)) {
+    while (std::getline(lines, line)) {
         if (line == key) {
             return true;
         }
@@ -49,18 +54,15 @@ bool passed_before(const std::string &file, const std::string &key) {
     return false;
 }
 
-// Adds a passed check to the file through a new copy renamed over it, so that a reader never
-// meets half a line; the callers hold the state directory's lock.
-void keep_pass(const std::string &file, const std::string &key) {
-    std::ifstream in(file);
-    std::stringstream kept;
-    kept << in.rdbuf();
-    const std::string temporary = file + ".new";
-    std::ofstream out(temporary);
-    out << kept.str() << key << "\n";
-    out.close();
-    if (!out || std::rename(temporary.c_str(), file.c_str()) != 0) {
-        std::remove(temporary.c_str());
+// Adds a passed check to the file, replaced whole so that a reader never meets half a line;
+// the callers hold the state directory's lock.
+void keep_pass(const std::string &state_directory, const std::string &key) {
+    std::string text;
+    read_state_file(state_directory, kCheckFile, text);
+    try {
+        write_state_file(state_directory, kCheckFile, text + key + "\n");
+    } catch (const Refusal &) {
+        // Only a saving: the check runs again next time.
     }
 }
 
@@ -71,8 +73,7 @@ bool works(const std::string &state_directory, const std::string &path, std::str
         why = path + " is missing";
         return false;
     }
-    const std::string file = state_directory + "/" + kCheckFile;
-    if (passed_before(file, key)) {
+    if (passed_before(state_directory, key)) {
         return true;
     }
     const ProgramResult result = run_program({path, "check"});
@@ -85,11 +86,76 @@ bool works(const std::string &state_directory, const std::string &path, std::str
         why = path + " fails criu check";
         return false;
     }
-    keep_pass(file, key);
+    keep_pass(state_directory, key);
     return true;
 }
 
+// The version `criu --version` prints ("Version: 4.1.1"), as numbers; empty when it says none.
+std::vector<long> version_of(const std::string &path) {
+    const ProgramResult result = run_program({path, "--version"});
+    std::istringstream lines(result.out);
+    std::vector<long> numbers;
+    for (std::string line; result.status == 0 && std::getline(lines, line);) {
+        if (line.rfind("Version:", 0) != 0) {
+            continue;
+        }
+        std::istringstream words(line.substr(8));
+        long number = 0;
+        while (words >> number) {
+            numbers.push_back(number);
+            if (words.peek() != '.') {
+                break;
+            }
+            words.ignore();
+        }
+        break;
+    }
+    return numbers;
+}
+
+// Appends path unless it is empty or already there.
+void add_once(std::vector<std::string> &paths, const std::string &path) {
+    bool seen = path.empty();
+    for (const std::string &earlier : paths) {
+        seen = seen || earlier == path;
+    }
+    if (!seen) {
+        paths.push_back(path);
+    }
+}
+
 }  // namespace
+
+std::string packaged_criu() {
+    std::error_code error;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) {
+        return {};
+    }
+    return (program.parent_path() / kPackagedFromProgram).lexically_normal().string();
+}
+
+std::vector<std::string> criu_candidates(const std::string &packaged,
+                                         const std::vector<std::string> &distribution,
+                                         const std::string &built) {
+    std::vector<std::string> candidates;
+    const bool have_packaged = !packaged.empty() && access(packaged.c_str(), X_OK) == 0;
+    if (have_packaged) {
+        const std::vector<long> ours = version_of(packaged);
+        for (const std::string &path : distribution) {
+            if (!path.empty() && access(path.c_str(), X_OK) == 0 && !ours.empty() &&
+                version_of(path) > ours) {
+                add_once(candidates, path);
+            }
+        }
+    }
+    add_once(candidates, packaged);
+    for (const std::string &path : distribution) {
+        add_once(candidates, path);
+    }
+    add_once(candidates, built);
+    return candidates;
+}
 
 void clear_criu_traces() {
     struct stat info {};
@@ -121,16 +187,8 @@ std::string find_criu(const std::string &state_directory) {
         if (on_path.empty()) {
             failures.emplace_back("no criu on PATH");
         }
-        for (const std::string &path :
-             {on_path, std::string("/usr/sbin/criu"), std::string(ZOR_RUNTIME_BUILT_CRIU)}) {
-            bool seen = path.empty();
-            for (const std::string &earlier : candidates) {
-                seen = seen || earlier == path;
-            }
-            if (!seen) {
-                candidates.push_back(path);
-            }
-        }
+        candidates =
+            criu_candidates(packaged_criu(), {on_path, "/usr/sbin/criu"}, ZOR_RUNTIME_BUILT_CRIU);
     }
     for (const std::string &path : candidates) {
         std::string why;
@@ -147,8 +205,8 @@ std::string find_criu(const std::string &state_directory) {
     }
     throw Refusal(kNeedsCheckpointer,
                   "no working CRIU (" + reasons +
-                      "); install CRIU 4.1 or later, or build one with scripts/build-criu.sh "
-                      "and name it in " +
+                      "); install zor-runtime-criu or CRIU 4.1 or later, or build one with "
+                      "scripts/build-criu.sh and name it in " +
                       kCriuVariable);
 }
 

@@ -1,5 +1,5 @@
-// Files of root filesystems: copies through cp -a (which keeps owners, modes, links and
-// device nodes as they are), overlays through mount(2).
+// Files of root filesystems: copies through tree_copy (which keeps owners, modes, links and
+// device nodes as they are and follows no link), overlays through mount(2).
 #include "filesystems.hpp"
 
 #include "program_run.hpp"
@@ -8,7 +8,6 @@
 
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,14 +22,6 @@ namespace zor {
 namespace fs = std::filesystem;
 
 namespace {
-
-void run_or_refuse(const std::vector<std::string> &argv, const std::string &what) {
-    const ProgramResult result = run_program(argv);
-    if (result.status != 0) {
-        throw Refusal(kHostFailure, "cannot " + what + ": " + argv[0] + " exited with " +
-                                        std::to_string(result.status) + " " + result.err);
-    }
-}
 
 bool is_mounted(const std::string &root, const std::string &container_directory) {
     struct stat inner {};
@@ -51,23 +42,6 @@ bool mount_overlay(const std::string &directory, const std::string &lower) {
     return mount("overlay", (directory + "/rootfs").c_str(), "overlay", 0, options.c_str()) == 0;
 }
 
-// Whiteouts (0/0 character devices) mark files the container deleted from its base.
-void drop_whiteouts(const std::string &tree) {
-    std::error_code error;
-    std::vector<fs::path> whiteouts;
-    for (fs::recursive_directory_iterator it(tree, fs::directory_options::none, error), end;
-         !error && it != end; it.increment(error)) {
-        struct stat info {};
-        if (lstat(it->path().c_str(), &info) == 0 && S_ISCHR(info.st_mode) &&
-            major(info.st_rdev) == 0 && minor(info.st_rdev) == 0) {
-            whiteouts.push_back(it->path());
-        }
-    }
-    for (const fs::path &path : whiteouts) {
-        fs::remove(path, error);
-    }
-}
-
 }  // namespace
 
 void remove_tree(const std::string &path) {
@@ -75,13 +49,9 @@ void remove_tree(const std::string &path) {
     fs::remove_all(path, error);
 }
 
-void copy_contents(const std::string &from, const std::string &into) {
-    run_or_refuse({"cp", "-a", from + "/.", into + "/"}, "copy " + from);
-}
-
-void copy_tree(const std::string &from, const std::string &to, const std::string &area) {
+void replace_with_copy(const std::string &from, const std::string &to, const std::string &area) {
     const ScratchFolder build(area);
-    copy_contents(from, build.path());
+    copy_tree(from, build.content());
     build.swap_with(to);
 }
 
@@ -142,8 +112,8 @@ bool make_root_filesystem(const std::string &container_directory, const std::str
     }
     remove_tree(container_directory + "/upper");
     remove_tree(container_directory + "/work");
-    run_or_refuse({"cp", "-a", lower + "/.", container_directory + "/rootfs/"},
-                  "copy the base image");
+    remove_tree(container_directory + "/rootfs");
+    copy_tree(lower, container_directory + "/rootfs");
     return false;
 }
 
@@ -176,7 +146,7 @@ std::string changes_directory(const std::string &container_directory, bool overl
 std::unique_ptr<ScratchFolder> stage_changes(const std::string &container_directory,
                                              const std::string &snapshot) {
     auto staged = std::make_unique<ScratchFolder>(scratch_area(container_directory));
-    copy_contents(snapshot, staged->path());
+    copy_tree(snapshot, staged->content());
     return staged;
 }
 
@@ -207,11 +177,10 @@ void make_image(const std::string &image, const std::string &lower, const std::s
                 bool overlay) {
     const ScratchFolder build(scratch_area(fs::path(image).parent_path().string()));
     if (overlay) {
-        copy_contents(lower, build.path());
-        copy_contents(snapshot, build.path());
-        drop_whiteouts(build.path());
+        copy_tree(lower, build.content());
+        apply_changes(snapshot, build.content());
     } else {
-        copy_contents(snapshot, build.path());
+        copy_tree(snapshot, build.content());
     }
     build.swap_with(image);
 }

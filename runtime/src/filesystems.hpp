@@ -6,6 +6,7 @@
 #pragma once
 
 #include "scratch_folder.hpp"
+#include "tree_copy.hpp"
 
 #include <memory>
 #include <string>
@@ -43,13 +44,10 @@ void remove_container_directory(const std::string &container_directory);
 // The container's own changes as a directory: upper/ of an overlay, else rootfs/.
 std::string changes_directory(const std::string &container_directory, bool overlay);
 
-// Copies the content of from into the existing folder into (owners, modes, links and device
-// nodes as they are); refuses with kHostFailure.
-void copy_contents(const std::string &from, const std::string &into);
-
-// Copies from/. into the folder to, made in a scratch folder of area (scratch_folder.hpp) and
-// swapped in whole, so that to exists whole or not at all; refuses with kHostFailure.
-void copy_tree(const std::string &from, const std::string &to, const std::string &area);
+// Replaces the folder to (which may not exist yet) with a copy of from (copy_tree), made in a
+// scratch folder of area (scratch_folder.hpp) and swapped in whole, so that to is the old
+// folder or the new, whole; refuses with kHostFailure.
+void replace_with_copy(const std::string &from, const std::string &to, const std::string &area);
 
 // Copies the changes kept in snapshot into a scratch folder of the container's; nothing of
 // the container changes yet.

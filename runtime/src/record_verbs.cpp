@@ -104,12 +104,12 @@ void save(Command &command) {
     const std::string directory = container_directory(command, system, container.name);
     if (container_status(command, system, container) == 1) {
         const FrozenContainer frozen(directory, command.runc(), id);
-        copy_tree(changes_directory(directory, container.overlay),
-                  snapshot_directory(command, container, name), scratch_area(directory));
+        replace_with_copy(changes_directory(directory, container.overlay),
+                          snapshot_directory(command, container, name), scratch_area(directory));
         frozen.thaw();
     } else {
-        copy_tree(changes_directory(directory, container.overlay),
-                  snapshot_directory(command, container, name), scratch_area(directory));
+        replace_with_copy(changes_directory(directory, container.overlay),
+                          snapshot_directory(command, container, name), scratch_area(directory));
     }
     container.snapshots.push_back(record_now(command, container, name));
     command.changed = true;

@@ -18,7 +18,9 @@ enum ExitStatus : int {
     kMigrationFailure = 106,   // a migration refused, broken, timed out or not restored
     kHostFailure = 107,        // runc missing or unusable, or the kernel refused what was asked
     kNeedsCheckpointer = 108,  // checkpoints and migration: no working CRIU on this host
-    kPortTaken = 109           // zor-target: something else listens on the port already
+    kPortTaken = 109,          // zor-target: something else listens on the port already
+    kUnsafeState = 110         // the state directory, its record or lock is a link, or is
+                               // not the runtime user's alone (owner, group/other write)
 };
 
 class Refusal : public std::runtime_error {

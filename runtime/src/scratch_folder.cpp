@@ -47,6 +47,7 @@ ScratchFolder::ScratchFolder(const std::string &area) : area_(area) {
                                         std::generic_category().message(errno));
     }
     path_ = pattern;
+    content_ = path_ + "/content";
 }
 
 ScratchFolder::~ScratchFolder() {
@@ -55,17 +56,17 @@ ScratchFolder::~ScratchFolder() {
 }
 
 void ScratchFolder::swap_with(const std::string &target) const {
-    const bool here = exists(path_);
+    const bool here = exists(content_);
     const bool there = exists(target);
     std::error_code error;
     fs::create_directories(fs::path(target).parent_path(), error);
     int done = 0;
     if (here && there) {
-        done = renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE);
+        done = renameat2(AT_FDCWD, content_.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE);
     } else if (here) {
-        done = renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+        done = renameat2(AT_FDCWD, content_.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
     } else if (there) {
-        done = renameat2(AT_FDCWD, target.c_str(), AT_FDCWD, path_.c_str(), RENAME_NOREPLACE);
+        done = renameat2(AT_FDCWD, target.c_str(), AT_FDCWD, content_.c_str(), RENAME_NOREPLACE);
     }
     if (done != 0) {
         throw Refusal(kHostFailure, "cannot put " + target +

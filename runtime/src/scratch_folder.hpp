@@ -14,9 +14,9 @@ std::string scratch_area(const std::string &owner_directory);
 
 class ScratchFolder {
 public:
-    // Makes a new empty folder in area (made when missing). What commands that were killed
-    // left in the area is removed first: the caller holds the state's exclusive lock, so no
-    // other command is using it.
+    // Makes a new folder of its own in area (made when missing). What commands that were
+    // killed left in the area is removed first: the caller holds the state's exclusive lock,
+    // so no other command is using it.
     explicit ScratchFolder(const std::string &area);
     // Removes the folder and whatever it holds then: the new content if it was never swapped
     // in, the old content after a swap.
@@ -24,14 +24,16 @@ public:
     ScratchFolder(const ScratchFolder &) = delete;
     ScratchFolder &operator=(const ScratchFolder &) = delete;
 
-    const std::string &path() const { return path_; }
-    // Exchanges this folder with target in one step; when only one of the two exists, moves
+    // Where the new content is to be made (it does not exist yet: copy_tree makes it).
+    const std::string &content() const { return content_; }
+    // Exchanges content() with target in one step; when only one of the two exists, moves
     // it to the other's place. A second call undoes the first. Refuses with kHostFailure.
     void swap_with(const std::string &target) const;
 
 private:
     std::string area_;
     std::string path_;
+    std::string content_;
 };
 
 }  // namespace zor

@@ -2,6 +2,7 @@
 #include "state_store.hpp"
 
 #include "refusal.hpp"
+#include "state_guard.hpp"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -68,6 +69,7 @@ static void to_json(json &j, const Container &container) {
              {"command", container.command},
              {"hostname", container.hostname},
              {"port", container.port},
+             {"pids", container.pids_limit},
              {"overlay", container.overlay},
              {"shared", container.shared},
              {"complete", container.complete},
@@ -86,6 +88,7 @@ static void from_json(const json &j, Container &container) {
     container.command = j.value("command", std::string());
     container.hostname = j.value("hostname", std::string());
     container.port = j.value("port", 0);
+    container.pids_limit = j.value("pids", 0LL);
     container.overlay = j.value("overlay", false);
     container.shared = j.value("shared", false);
     container.complete = j.value("complete", true);
@@ -145,27 +148,28 @@ std::string state_directory() {
     const std::string directory =
         named != nullptr && named[0] != '\0' ? named : default_directory();
     std::error_code error;
-    std::filesystem::create_directories(directory, error);
     const std::filesystem::path absolute = std::filesystem::absolute(directory, error);
     if (error) {
         throw Refusal(kStateFailure, "cannot use state directory '" + directory + "'");
     }
-    return absolute.lexically_normal().string();
+    const std::string path = absolute.lexically_normal().string();
+    // Made 0700 when missing; refused when it is not this user's alone.
+    open_state_directory(path);
+    return path;
 }
 
 StateLock::StateLock(const std::string &directory, Kind kind, int wait_seconds) {
-    std::error_code error;
-    std::filesystem::create_directories(directory, error);
     const std::string path = directory + "/" + kLockFile;
     // Not closed on exec: the helpers a command starts (runc above all) hold the lock with it,
     // so that when a command is killed the next one waits until they have ended too rather
     // than meet a runc still at work. runc closes every other descriptor before it runs a
     // container's main process, so no container holds it.
-    fd_ = open(path.c_str(), O_RDWR | O_CREAT, 0600);  // NOLINT(android-cloexec-open)
-    if (fd_ < 0) {
+    OwnedFd lock = open_state_file(directory, kLockFile, O_RDWR | O_CREAT);
+    if (fcntl(lock.get(), F_SETFD, 0) != 0) {
         throw Refusal(kStateFailure,
-                      "cannot open '" + path + "': " + std::generic_category().message(errno));
+                      "cannot use '" + path + "': " + std::generic_category().message(errno));
     }
+    fd_ = lock.release();
     const int operation = (kind == Kind::kShared ? LOCK_SH : LOCK_EX) | LOCK_NB;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(wait_seconds);
     while (flock(fd_, operation) != 0) {
@@ -187,12 +191,12 @@ StateLock::~StateLock() {
 
 State load_state(const std::string &directory) {
     State state;
-    std::ifstream in(directory + "/" + kStateFile);
-    if (!in) {
+    std::string text;
+    if (!read_state_file(directory, kStateFile, text)) {
         return state;
     }
     try {
-        const json j = json::parse(in);
+        const json j = json::parse(text);
         state.system = j.at("system").get<Domain>();
         state.application = j.at("application").get<Domain>();
     } catch (const json::exception &error) {
@@ -203,29 +207,9 @@ State load_state(const std::string &directory) {
 }
 
 void save_state(const std::string &directory, const State &state) {
-    const std::string path = directory + "/" + kStateFile;
-    const std::string temporary = path + ".new";
-    const std::string text =
-        json{{"system", state.system}, {"application", state.application}}.dump(1) + "\n";
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    bool written = fd >= 0;
-    std::size_t done = 0;
-    while (written && done < text.size()) {
-        const ssize_t wrote = write(fd, text.data() + done, text.size() - done);
-        if (wrote < 0 && errno == EINTR) {
-            continue;
-        }
-        written = wrote > 0;
-        done += written ? static_cast<std::size_t>(wrote) : 0;
-    }
-    written = written && fsync(fd) == 0;
-    if (fd >= 0) {
-        close(fd);
-    }
-    if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
-        throw Refusal(kStateFailure,
-                      "cannot write '" + path + "': " + std::generic_category().message(errno));
-    }
+    write_state_file(
+        directory, kStateFile,
+        json{{"system", state.system}, {"application", state.application}}.dump(1) + "\n");
 }
 
 std::string container_to_json(const Container &container) {

@@ -48,10 +48,11 @@ struct Container {
     std::vector<std::pair<std::string, std::string>> options;  // as given to create
     std::string base;                                          // base image name
     bool base_is_builtin = true;                               // minimal, not a committed one
-    std::string command;   // main process, run with /bin/sh -c; "" for the default
-    std::string hostname;  // "" for the container's name
-    int port = 0;          // application containers: handed over as PORT
-    bool overlay = false;  // root filesystem is an overlay (else a copy)
+    std::string command;       // main process, run with /bin/sh -c; "" for the default
+    std::string hostname;      // "" for the container's name
+    int port = 0;              // application containers: handed over as PORT
+    long long pids_limit = 0;  // pids=N of -f; 0 for the default
+    bool overlay = false;      // root filesystem is an overlay (else a copy)
     bool shared = false;
     bool complete = true;  // false while create builds the root filesystem
     std::vector<Limit> limits;

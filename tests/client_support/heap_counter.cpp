@@ -4,6 +4,7 @@
 #include "test_side.hpp"
 
 #include <cstddef>
+#include <cstdio>
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -38,6 +39,19 @@ HeapCount::~HeapCount() {
 
 long HeapCount::allocations() const noexcept {
     return counted;
+}
+
+long stream_line_allocations(const char *command) {
+    char line[1024];
+    const HeapCount count;
+    std::FILE *stream = popen(command, "r");
+    if (stream != nullptr) {
+        if (std::fgets(line, sizeof line, stream) == nullptr) {
+            line[0] = '\0';
+        }
+        pclose(stream);
+    }
+    return count.allocations();
 }
 
 }  // namespace client_test

@@ -15,4 +15,8 @@ public:
     long allocations() const noexcept;
 };
 
+// The allocations of the C library for reading one line from a command's stream (popen,
+// fgets, pclose): what any operation that reads a tool's output costs at the least.
+long stream_line_allocations(const char *command);
+
 }  // namespace client_test

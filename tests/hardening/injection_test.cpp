@@ -443,7 +443,7 @@ TEST_F(Injection, ASampleRunsEndToEndAsNobodyThroughTheRealSudo) {
     }
 
     const auto started = std::chrono::steady_clock::now();
-    const int wrong_codes = sudo.run("/usr/bin:/bin:" + standin::Session::tools_directory(), [&] {
+    const int wrong_codes = sudo.run("/usr/bin:/bin:" + sudo.tools_directory(), [&] {
         if (chdir(scratch.c_str()) != 0) {
             return 1;
         }

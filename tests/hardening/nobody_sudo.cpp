@@ -33,8 +33,18 @@ void write_file(const fs::path &path, const std::string &text, mode_t mode) {
 
 NobodySudo::NobodySudo(const standin::Session &tools)
     : sudoers_(tools.directory() / "sudoers"),
-      canary_((tools.directory() / "guarded" / "canary").string()) {
-    const std::string bin = standin::Session::tools_directory();
+      canary_((tools.directory() / "guarded" / "canary").string()),
+      tools_directory_((tools.directory() / "bin").string()) {
+    // The build tree may lie where nobody cannot go: the tools nobody runs are copied out.
+    const std::string &bin = tools_directory_;
+    fs::create_directories(bin);
+    fs::copy_file(fs::path(standin::Session::tools_directory()) / "zor-standin",
+                  fs::path(bin) / "zor-standin");
+    for (const char *name : {"zor-sys", "zor-app", "zor-target"}) {
+        fs::create_symlink("zor-standin", fs::path(bin) / name);
+    }
+    chmod(bin.c_str(), 0755);
+    chmod((fs::path(bin) / "zor-standin").c_str(), 0755);
     const fs::path guarded = tools.directory() / "guarded";
     fs::create_directories(guarded);
     chmod(guarded.c_str(), 0755);

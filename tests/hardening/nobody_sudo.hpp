@@ -2,7 +2,9 @@
 // nobody run the three stand-in tools of a session, and nothing else, as root without a
 // password. It is bound over the machine's /etc/sudoers only inside a child's private mount
 // namespace, so the machine's own file is never changed. A canary path in a directory that
-// only root may write shows whether anything else ever ran as root.
+// only root may write shows whether anything else ever ran as root. The tools run from a copy
+// in the session's directory, which nobody can reach wherever the build tree lies (a clone
+// under a home that only root may enter).
 #pragma once
 
 #include "standin_harness.hpp"
@@ -15,8 +17,9 @@ namespace hardening {
 
 class NobodySudo {
 public:
-    // Writes the sudoers, its environment file and the guarded directory into the session's
-    // directory, and opens that directory to nobody (the tools' script and record live there).
+    // Writes the sudoers, its environment file, the guarded directory and the copy of the
+    // stand-in tools into the session's directory, and opens that directory to nobody (the
+    // tools' script and record live there).
     explicit NobodySudo(const standin::Session &tools);
 
     // Whether /usr/bin/sudo is there, installing Debian's package when it is missing.
@@ -25,6 +28,8 @@ public:
     // Where only root could write; nothing may ever make this file.
     const std::string &canary() const { return canary_; }
     const std::filesystem::path &sudoers() const { return sudoers_; }
+    // The folder of the copied zor-sys, zor-app and zor-target, for nobody's PATH.
+    const std::string &tools_directory() const { return tools_directory_; }
 
     // Runs body as nobody, with PATH as given, in a child whose mount namespace has the
     // sudoers bound over the machine's. The child's exit status: body's result (kept below
@@ -35,6 +40,7 @@ public:
 private:
     std::filesystem::path sudoers_;
     std::string canary_;
+    std::string tools_directory_;
 };
 
 }  // namespace hardening

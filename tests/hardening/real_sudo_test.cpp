@@ -50,8 +50,8 @@ TEST(RealSudo, BothLibrariesRunTheToolsAsRootWithEveryTextOneWord) {
     ASSERT_TRUE(hardening::NobodySudo::available())
         << "Debian's sudo is missing and could not be installed";
     standin::Session tools;
-    const std::string bin = standin::Session::tools_directory();
     const hardening::NobodySudo sudo(tools);
+    const std::string &bin = sudo.tools_directory();
     const std::string &canary = sudo.canary();
 
     static char web[] = "web";

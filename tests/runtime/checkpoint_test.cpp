@@ -186,18 +186,25 @@ TEST_F(RuntimeCheckpoints, RefusalsChangeNothing) {
     start_counter("counter");
     ASSERT_EQ(sys("checkpoint -n counter -t c1").exit_status, 0);
     ASSERT_EQ(sys("create -n idle").exit_status, 0);
-    // A state directory that a user other than root may use.
+    // A state directory of a user other than root (the runtime refuses one that is not the
+    // user's own), and a copy of the tool that the user runs: the build tree may lie where
+    // only root may enter.
     const std::string user_state = state_ + "/user";
-    ASSERT_EQ(
-        real_runtime::shell("mkdir -m 0777 " + user_state + " && chmod 0711 " + state_).exit_status,
-        0);
+    const std::string user_tools = state_ + "/tools";
+    ASSERT_EQ(real_runtime::shell("mkdir -m 0700 " + user_state + " && chown 65534 " + user_state +
+                                  " && mkdir -m 0755 " + user_tools +
+                                  " && cp " ZOR_RUNTIME_DIRECTORY "/zor-runtime " + user_tools +
+                                  " && ln -s zor-runtime " + user_tools +
+                                  "/zor-sys && chmod 0711 " + state_)
+                  .exit_status,
+              0);
     const struct {
         std::string command;
         int status;
         const char *says;
     } cases[] = {
         {"setpriv --reuid=65534 --regid=65534 --clear-groups env ZOR_RUNTIME_STATE=" + user_state +
-             " zor-sys checkpoint -n counter -t c2",
+             " " + user_tools + "/zor-sys checkpoint -n counter -t c2",
          108, "root"},
         {"zor-sys checkpoint -n counter -t c1", 103, "c1"},
         {"zor-sys restart -n counter -t none", 102, "none"},

@@ -32,16 +32,7 @@ protected:
 
     // The allocations of the C library for reading one line from a command's stream.
     static long bare_read_allocations() {
-        char line[frame::kBufferSize];
-        const HeapCount count;
-        std::FILE *stream = popen("sudo zor-app usage --core -n web", "r");
-        if (stream != nullptr) {
-            if (std::fgets(line, sizeof line, stream) == nullptr) {
-                line[0] = '\0';
-            }
-            pclose(stream);
-        }
-        return count.allocations();
+        return client_test::stream_line_allocations("sudo zor-app usage --core -n web");
     }
 
     char name_[8] = "web;1";

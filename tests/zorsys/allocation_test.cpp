@@ -1,11 +1,8 @@
-// The command frame allocates nothing: composing, escaping, running and logging an
-// operation touch no heap memory of their own. Only open allocates, the handle and its name.
-// Reading a command's output costs what the C library's stream costs (its buffer, allocated
-// at the first read), measured here with a bare popen, fgets and pclose.
+// libzorsys's operations allocate nothing of their own (the frame's own allocations are
+// tested in tests/frame): only open allocates, the handle and its name. Reading a command's
+// output costs what the C library's stream costs (its buffer, allocated at the first read),
+// measured here with a bare popen, fgets and pclose.
 #include <zorsys.h>
-
-#include "command_frame.hpp"
-#include "name_list.hpp"
 
 #include "heap_counter.hpp"
 #include "log_recorder.hpp"
@@ -13,13 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <string>
+#include <cstdint>
 
 namespace {
 
-namespace frame = zorsys::frame;
 using client_test::exited_with;
 using client_test::HeapCount;
 
@@ -34,55 +28,12 @@ protected:
 
     // The allocations of the C library for reading one line from a command's stream.
     static long bare_read_allocations() {
-        char line[frame::kBufferSize];
-        const HeapCount count;
-        std::FILE *stream = popen("sudo zor-sys getpid -n web", "r");
-        if (stream != nullptr) {
-            if (std::fgets(line, sizeof line, stream) == nullptr) {
-                line[0] = '\0';
-            }
-            pclose(stream);
-        }
-        return count.allocations();
+        return client_test::stream_line_allocations("sudo zor-sys getpid -n web");
     }
 
     char name_[8] = "web;1";
     zor_sys_handle handle_{1, name_};
 };
-
-TEST_F(Allocation, TheCounterSeesAnAllocation) {
-    const HeapCount count;
-    void *volatile block = std::malloc(16);
-    std::free(block);
-    EXPECT_EQ(count.allocations(), 1);
-}
-
-TEST_F(Allocation, EscapingAllocatesNothing) {
-    const std::string text(600, ';');
-    const std::string shorter(500, ';');
-    char run[frame::kBufferSize];
-    const HeapCount count;
-    const int too_long = frame::escape_meta_char(run, text.c_str());
-    const int fits = frame::escape_meta_char(run, shorter.c_str());
-    const long allocations = count.allocations();
-    EXPECT_EQ(too_long, frame::kTooLong);
-    EXPECT_EQ(fits, 0);
-    EXPECT_EQ(allocations, 0);
-}
-
-TEST_F(Allocation, ComposingAndRunningAllocatesNothing) {
-    char line[frame::kBufferSize];
-    const HeapCount count;
-    frame::Command command("sudo zor-sys save -n ");
-    command.add(frame::text("web")).add(frame::option(" -t ", "s1")).add(frame::option(" -p ", 8));
-    const int ran = frame::run_system(command).code;
-    const int read = frame::run_reading_first_line(command, line).code;
-    const long allocations = count.allocations();
-    EXPECT_EQ(ran, 0);
-    EXPECT_EQ(read, 0);
-    EXPECT_STREQ(line, "TYPE 3\n");
-    EXPECT_EQ(allocations, bare_read_allocations());
-}
 
 TEST_F(Allocation, OperationsAllocateNothing) {
     const zor_sys_config config{100, 512, name_, name_};
@@ -151,32 +102,6 @@ TEST_F(Allocation, OpenAllocatesTheHandleAndItsNameOnly) {
     allocations = count.allocations();
     EXPECT_EQ(closed, 0);
     EXPECT_EQ(allocations, 0);
-}
-
-TEST_F(Allocation, AListAllocatesItsEntriesAndFewSteps) {
-    constexpr long kEntries = 4096;
-    std::string output;
-    for (long index = 0; index < kEntries; ++index) {
-        output += "n\n";
-    }
-    client_test::fake_shell(exited_with(0), output);
-    const long stream = bare_read_allocations();
-    const frame::Command command("zor-sys list");
-    const frame::NameListRules plain{nullptr, frame::whole_line};
-    char **names = nullptr;
-    long allocations = 0;
-    {
-        const HeapCount count;
-        EXPECT_EQ(frame::read_name_list(command, plain, &names), 0);
-        allocations = count.allocations();
-    }
-    // One block per entry and the stream's buffer; the array doubles, so it grows in a few
-    // steps where growing by one slot per entry would double the count.
-    EXPECT_GE(allocations, kEntries + stream);
-    EXPECT_LE(allocations, kEntries + stream + 16);
-    ASSERT_NE(names, nullptr);
-    EXPECT_EQ(names[kEntries], nullptr);
-    EXPECT_EQ(frame::release_entries(names, frame::EmptyArray::kRefused), 0);
 }
 
 }  // namespace

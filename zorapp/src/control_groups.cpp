@@ -3,8 +3,8 @@
 // only names the container the group belongs to.
 #include <zorapp.h>
 
-#include "arguments.hpp"
 #include "command_frame.hpp"
+#include "handle_arguments.hpp"
 #include "outcome_line.hpp"
 
 #include <cstdint>
@@ -13,9 +13,9 @@ namespace zorapp {
 
 namespace {
 
+using frame::container_option;
 using frame::option;
 using frame::text;
-using frame::when;
 using Name = const char *;
 
 // Create and unbind by process number introduce the group with "-c", the others with "-g":
@@ -40,16 +40,11 @@ constexpr frame::Operation<int, Name> kBindVpid{"sudo zor-app bind -g ", kBindTe
 constexpr frame::Operation<int, Name> kUnbindVpid{"sudo zor-app unbind -g ", kUnbindText,
                                                   kUnbindFailed};
 
-// The container option, present only with a handle.
-frame::Piece container_of(const zor_app_handle *handle) noexcept {
-    return when(handle != nullptr, option(" -n ", name_of(handle)));
-}
-
 // The group comes first and is required; then the process option, then the container.
 int bind_number(const frame::Operation<int, Name> &operation, const frame::Site &site,
                 const zor_app_handle *handle, const char *cgroup, const char *flag,
                 std::int32_t number) noexcept {
-    return operation.perform(site, {text(cgroup), option(flag, number), container_of(handle)},
+    return operation.perform(site, {text(cgroup), option(flag, number), container_option(handle)},
                              number, cgroup);
 }
 
@@ -61,12 +56,12 @@ extern "C" {
 
 int zor_app_create_cgroup(zor_app_handle *handle, const char *cgroup) noexcept {
     using namespace zorapp;
-    return kCreate.perform({__LINE__, __func__}, {text(cgroup), container_of(handle)}, cgroup);
+    return kCreate.perform({__LINE__, __func__}, {text(cgroup), container_option(handle)}, cgroup);
 }
 
 int zor_app_destroy_cgroup(zor_app_handle *handle, const char *cgroup) noexcept {
     using namespace zorapp;
-    return kDestroy.perform({__LINE__, __func__}, {text(cgroup), container_of(handle)}, cgroup);
+    return kDestroy.perform({__LINE__, __func__}, {text(cgroup), container_option(handle)}, cgroup);
 }
 
 int zor_app_bind_pid(zor_app_handle *handle, const char *cgroup, int32_t pid) noexcept {

@@ -2,8 +2,8 @@
 // stop, and the status and process-number queries.
 #include <zorapp.h>
 
-#include "arguments.hpp"
 #include "command_frame.hpp"
+#include "handle_arguments.hpp"
 #include "handle_lifecycle.hpp"
 #include "outcome_line.hpp"
 
@@ -16,6 +16,8 @@ static_assert(frame::kMissing == ZOR_APP_EMISSING && frame::kTooLong == ZOR_APP_
 
 namespace {
 
+using frame::is_given;
+using frame::name_of;
 using frame::option;
 using frame::required;
 using frame::text;

@@ -3,8 +3,8 @@
 // checkpoint listing and its release are entry points that do nothing.
 #include <zorapp.h>
 
-#include "arguments.hpp"
 #include "command_frame.hpp"
+#include "handle_arguments.hpp"
 #include "name_list.hpp"
 #include "snapshot_table.hpp"
 
@@ -12,6 +12,7 @@ namespace zorapp {
 
 namespace {
 
+using frame::name_of;
 using frame::text;
 
 constexpr char kContainerList[] = "sudo zor-app list";

@@ -2,8 +2,8 @@
 // "pid,vpid" line of the tool's output, in a list that the caller owns until its release.
 #include <zorapp.h>
 
-#include "arguments.hpp"
 #include "command_frame.hpp"
+#include "handle_arguments.hpp"
 #include "name_list.hpp"
 #include "registered_pids.hpp"
 
@@ -14,6 +14,7 @@ namespace zorapp {
 
 namespace {
 
+using frame::name_of;
 constexpr char kPidListPrefix[] = "sudo zor-app pidlist -n ";
 
 using PairList = frame::EntryList<zor_app_pid_pair>;

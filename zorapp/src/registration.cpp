@@ -3,8 +3,8 @@
 // the number.
 #include <zorapp.h>
 
-#include "arguments.hpp"
 #include "command_frame.hpp"
+#include "handle_arguments.hpp"
 #include "outcome_line.hpp"
 
 #include <cstdint>
@@ -13,6 +13,7 @@ namespace zorapp {
 
 namespace {
 
+using frame::name_of;
 using frame::option;
 using frame::text;
 

@@ -2,8 +2,8 @@
 // per call. The numeric kinds share the record's one number; core is a text of the tool's.
 #include <zorapp.h>
 
-#include "arguments.hpp"
 #include "command_frame.hpp"
+#include "handle_arguments.hpp"
 #include "decimal_number.hpp"
 #include "outcome_line.hpp"
 
@@ -15,6 +15,7 @@ namespace zorapp {
 
 namespace {
 
+using frame::name_of;
 using frame::option;
 using frame::when;
 using Name = const char *;

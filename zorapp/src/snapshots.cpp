@@ -3,14 +3,15 @@
 // application containers keep no checkpoints, so they do nothing.
 #include <zorapp.h>
 
-#include "arguments.hpp"
 #include "command_frame.hpp"
+#include "handle_arguments.hpp"
 #include "outcome_line.hpp"
 
 namespace zorapp {
 
 namespace {
 
+using frame::name_of;
 using frame::option;
 using frame::text;
 using Name = const char *;

@@ -3,7 +3,7 @@
 #include <zorsys.h>
 
 #include "command_frame.hpp"
-#include "handle_name.hpp"
+#include "handle_arguments.hpp"
 #include "outcome_line.hpp"
 
 #include <cstdint>
@@ -12,9 +12,9 @@ namespace zorsys {
 
 namespace {
 
+using frame::container_option;
 using frame::option;
 using frame::text;
-using frame::when;
 using Name = const char *;
 
 // The lines name the control group, never the container.
@@ -31,11 +31,6 @@ constexpr frame::Operation<int, Name> kUnbind{
     "sudo zor-sys unbind -g ", "ZOR-SYS-LIB: unbind: Unbound '%d' from '%s'.",
     "ZOR-SYS-LIB: unbind: Failed to unbind '%d' from '%s'. (ErrNo=%d)"};
 
-// The container option, when a handle is given; a handle without a name refuses.
-frame::Piece container_of(const zor_sys_handle *handle) noexcept {
-    return when(handle != nullptr, option(" -n ", name_of(handle)));
-}
-
 }  // namespace
 
 }  // namespace zorsys
@@ -44,24 +39,25 @@ extern "C" {
 
 int zor_sys_create_cgroup(zor_sys_handle *handle, const char *cgroup) noexcept {
     using namespace zorsys;
-    return kCreate.perform({__LINE__, __func__}, {text(cgroup), container_of(handle)}, cgroup);
+    return kCreate.perform({__LINE__, __func__}, {text(cgroup), container_option(handle)}, cgroup);
 }
 
 int zor_sys_destroy_cgroup(zor_sys_handle *handle, const char *cgroup) noexcept {
     using namespace zorsys;
-    return kDestroy.perform({__LINE__, __func__}, {text(cgroup), container_of(handle)}, cgroup);
+    return kDestroy.perform({__LINE__, __func__}, {text(cgroup), container_option(handle)}, cgroup);
 }
 
 int zor_sys_bind_pid(zor_sys_handle *handle, const char *cgroup, int32_t pid) noexcept {
     using namespace zorsys;
     return kBind.perform({__LINE__, __func__},
-                         {text(cgroup), option(" -pid ", pid), container_of(handle)}, pid, cgroup);
+                         {text(cgroup), option(" -pid ", pid), container_option(handle)}, pid,
+                         cgroup);
 }
 
 int zor_sys_unbind_pid(zor_sys_handle *handle, const char *cgroup, int32_t pid) noexcept {
     using namespace zorsys;
     return kUnbind.perform({__LINE__, __func__},
-                           {text(cgroup), option(" -pid ", pid), container_of(handle)}, pid,
+                           {text(cgroup), option(" -pid ", pid), container_option(handle)}, pid,
                            cgroup);
 }
 

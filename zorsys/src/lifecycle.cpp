@@ -3,8 +3,8 @@
 #include <zorsys.h>
 
 #include "command_frame.hpp"
+#include "handle_arguments.hpp"
 #include "handle_lifecycle.hpp"
-#include "handle_name.hpp"
 #include "outcome_line.hpp"
 
 #include <cstdint>
@@ -16,6 +16,8 @@ static_assert(frame::kMissing == ZOR_SYS_EMISSING && frame::kTooLong == ZOR_SYS_
 
 namespace {
 
+using frame::is_given;
+using frame::name_of;
 using frame::option;
 using frame::required;
 using frame::text;
@@ -58,10 +60,6 @@ constexpr char kPidPrefix[] = "sudo zor-sys getpid -n ";
 constexpr frame::SuccessText<Name, int> kPidIs{"ZOR-SYS-LIB: getpid: PID of '%s' is %d."};
 constexpr frame::FailureText<Name> kPidFailed{
     "ZOR-SYS-LIB: getpid: Failed to get PID of '%s'. (ErrNo=%d)"};
-
-bool is_given(const char *value) noexcept {
-    return value != nullptr && value[0] != '\0';
-}
 
 }  // namespace
 

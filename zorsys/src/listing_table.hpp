@@ -11,12 +11,8 @@ namespace zorsys {
 // A handle of this type lists its snapshots and checkpoints as a table.
 constexpr std::int32_t kTableType = 100;
 
-// The second field of a table row: fields are split at runs of blanks (a tab belongs to its
-// field) and leading blanks are skipped. A row without a second field is not a row of the
-// table (an empty line, a lone word), so it gives no entry.
-frame::Field second_field(const frame::OutputLine &line) noexcept;
-
-// The header ends with the first line that holds "ID"; each row gives its second field.
-constexpr frame::NameListRules kTableListing{"ID", second_field};
+// The header ends with the first line that holds "ID"; each row gives its second field
+// (frame::second_field: a line without one is not a row of the table and gives no entry).
+constexpr frame::NameListRules kTableListing{"ID", frame::second_field};
 
 }  // namespace zorsys

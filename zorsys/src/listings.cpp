@@ -3,7 +3,7 @@
 #include <zorsys.h>
 
 #include "command_frame.hpp"
-#include "handle_name.hpp"
+#include "handle_arguments.hpp"
 #include "listing_table.hpp"
 #include "name_list.hpp"
 #include "outcome_line.hpp"
@@ -12,6 +12,7 @@ namespace zorsys {
 
 namespace {
 
+using frame::name_of;
 using frame::required;
 using frame::text;
 using Name = const char *;
@@ -41,27 +42,6 @@ int list_of_container(const char *prefix, const zor_sys_handle *handle, char ***
 }
 
 }  // namespace
-
-frame::Field second_field(const frame::OutputLine &line) noexcept {
-    const char *at = line.text;
-    while (*at == ' ') {
-        ++at;
-    }
-    while (*at != ' ' && *at != '\0') {
-        ++at;
-    }
-    while (*at == ' ') {
-        ++at;
-    }
-    std::size_t length = 0;
-    while (at[length] != ' ' && at[length] != '\0') {
-        ++length;
-    }
-    if (length == 0) {
-        return {nullptr, 0};
-    }
-    return {at, length};
-}
 
 }  // namespace zorsys
 

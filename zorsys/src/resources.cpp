@@ -3,8 +3,8 @@
 #include <zorsys.h>
 
 #include "command_frame.hpp"
+#include "handle_arguments.hpp"
 #include "decimal_number.hpp"
-#include "handle_name.hpp"
 #include "outcome_line.hpp"
 
 #include <cstdint>
@@ -15,6 +15,7 @@ namespace zorsys {
 
 namespace {
 
+using frame::name_of;
 using frame::option;
 using frame::required;
 using frame::when;

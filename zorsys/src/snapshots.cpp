@@ -2,13 +2,14 @@
 #include <zorsys.h>
 
 #include "command_frame.hpp"
-#include "handle_name.hpp"
+#include "handle_arguments.hpp"
 #include "outcome_line.hpp"
 
 namespace zorsys {
 
 namespace {
 
+using frame::name_of;
 using frame::option;
 using frame::text;
 using Name = const char *;

@@ -2,7 +2,6 @@
 // reaches system() and popen().
 #include "command_frame.hpp"
 
-#include <zorsys.h>
 #include "outcome_line.hpp"
 
 #include "log_recorder.hpp"
@@ -15,7 +14,7 @@
 
 namespace {
 
-namespace frame = zorsys::frame;
+namespace frame = zor_frame::frame;
 using client_test::ended_by_signal;
 using client_test::exited_with;
 using client_test::ShellCall;
@@ -210,8 +209,8 @@ TEST_F(CommandFrame, RefusedPipeStartsNothing) {
 
 // An operation described only by its prefix, pieces and texts.
 constexpr frame::Operation<const char *, int> kProbe{
-    "sudo zor-sys probe -n ", "ZOR-SYS-LIB: probe: Probed '%s' at %d.",
-    "ZOR-SYS-LIB: probe: Failed to probe '%s' at %d. (ErrNo=%d)"};
+    "sudo zor-sys probe -n ", "ZOR-FRAME: probe: Probed '%s' at %d.",
+    "ZOR-FRAME: probe: Failed to probe '%s' at %d. (ErrNo=%d)"};
 
 TEST_F(CommandFrame, OperationWritesOneLineForEveryCommandThatRan) {
     client_test::fake_shell(exited_with(9));
@@ -224,12 +223,12 @@ TEST_F(CommandFrame, OperationWritesOneLineForEveryCommandThatRan) {
     const auto lines = client_test::logged_lines();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0].priority, LOG_ERR);
-    EXPECT_EQ(lines[0].file, "libzorsys");
+    EXPECT_EQ(lines[0].file, "libzorframe");
     EXPECT_EQ(lines[0].line, 77);
     EXPECT_EQ(lines[0].function, "probe_function");
-    EXPECT_EQ(lines[0].message, "ZOR-SYS-LIB: probe: Failed to probe 'n1' at 8. (ErrNo=-9)");
+    EXPECT_EQ(lines[0].message, "ZOR-FRAME: probe: Failed to probe 'n1' at 8. (ErrNo=-9)");
     EXPECT_EQ(lines[1].priority, LOG_INFO);
-    EXPECT_EQ(lines[1].message, "ZOR-SYS-LIB: probe: Probed 'n2' at 3.");
+    EXPECT_EQ(lines[1].message, "ZOR-FRAME: probe: Probed 'n2' at 3.");
     const auto calls = client_test::shell_calls();
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[0].command, "sudo zor-sys probe -n n1 -p 8 > /dev/null 2>&1");
@@ -245,28 +244,28 @@ TEST_F(CommandFrame, OperationRefusedRunsNothingAndWritesNothing) {
 }
 
 constexpr frame::FailureText<const char *> kProbeFailed{
-    "ZOR-SYS-LIB: x: Failed to x '%s'. (ErrNo=%d)"};
+    "ZOR-FRAME: x: Failed to x '%s'. (ErrNo=%d)"};
 
 TEST_F(CommandFrame, NullTextArgumentsShowAsEmptyNames) {
-    frame::write_failure({5, "f"}, kProbeFailed, ZOR_SYS_EMISSING, nullptr);
+    frame::write_failure({5, "f"}, kProbeFailed, frame::kMissing, nullptr);
     const auto lines = client_test::logged_lines();
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].message, "ZOR-SYS-LIB: x: Failed to x ''. (ErrNo=-201)");
+    EXPECT_EQ(lines[0].message, "ZOR-FRAME: x: Failed to x ''. (ErrNo=-201)");
 }
 
 // The outcome texts are checked when they are built; these hold at compile time.
-static_assert(frame::detail::is_success_text("ZOR-SYS-LIB: start: Started '%s'.", "s"));
-static_assert(!frame::detail::is_success_text("ZOR-SYS-LIB: start: Started '%d'.", "s"));
-static_assert(!frame::detail::is_success_text("ZOR-SYS-LIB: start: Started '%s'", "s"));
+static_assert(frame::detail::is_success_text("ZOR-FRAME: start: Started '%s'.", "s"));
+static_assert(!frame::detail::is_success_text("ZOR-FRAME: start: Started '%d'.", "s"));
+static_assert(!frame::detail::is_success_text("ZOR-FRAME: start: Started '%s'", "s"));
 static_assert(!frame::detail::is_success_text("ZOR-APP-LIB: start: Started '%s'.", "s"));
-static_assert(!frame::detail::is_success_text("ZOR-SYS-LIB: Started '%s'.", "s"));
-static_assert(frame::detail::is_failure_text("ZOR-SYS-LIB: stop: Failed to stop '%s'. (ErrNo=%d)",
+static_assert(!frame::detail::is_success_text("ZOR-FRAME: Started '%s'.", "s"));
+static_assert(frame::detail::is_failure_text("ZOR-FRAME: stop: Failed to stop '%s'. (ErrNo=%d)",
                                              "sd"));
-static_assert(!frame::detail::is_failure_text("ZOR-SYS-LIB: stop: Could not stop '%s'. (ErrNo=%d)",
+static_assert(!frame::detail::is_failure_text("ZOR-FRAME: stop: Could not stop '%s'. (ErrNo=%d)",
                                               "sd"));
-static_assert(!frame::detail::is_failure_text("ZOR-SYS-LIB: stop: Failed to stop '%s'.", "s"));
-static_assert(
-    !frame::detail::is_failure_text("ZOR-SYS-LIB: stop: Failed to stop '%s' %s. (ErrNo=%d)", "sd"));
+static_assert(!frame::detail::is_failure_text("ZOR-FRAME: stop: Failed to stop '%s'.", "s"));
+static_assert(!frame::detail::is_failure_text("ZOR-FRAME: stop: Failed to stop '%s' %s. (ErrNo=%d)",
+                                              "sd"));
 static_assert(frame::detail::has_conversions("100%% of '%s'", "s"));
 
 }  // namespace

@@ -16,7 +16,7 @@
 
 namespace {
 
-namespace frame = zorsys::frame;
+namespace frame = zor_frame::frame;
 using client_test::exited_with;
 using Entries = std::vector<std::string>;
 
@@ -33,32 +33,13 @@ Entries take(char **list) {
     return entries;
 }
 
-// The second word of a line, split at blanks, or no entry.
-frame::Field second_word(const frame::OutputLine &line) noexcept {
-    const char *at = line.text;
-    while (*at == ' ') {
-        ++at;
-    }
-    while (*at != ' ' && *at != '\0') {
-        ++at;
-    }
-    while (*at == ' ') {
-        ++at;
-    }
-    std::size_t length = 0;
-    while (at[length] != ' ' && at[length] != '\0') {
-        ++length;
-    }
-    return length == 0 ? frame::Field{nullptr, 0} : frame::Field{at, length};
-}
-
 // Marks the later pieces of a cut line, so a test can see which pieces continue a line.
 frame::Field tag_continuation(const frame::OutputLine &line) noexcept {
     return line.continues_cut_line ? frame::Field{"+", 1} : frame::whole_line(line);
 }
 
 constexpr frame::NameListRules kPlain{nullptr, frame::whole_line};
-constexpr frame::NameListRules kTable{"ID", second_word};
+constexpr frame::NameListRules kTable{"ID", frame::second_field};
 
 class NameList : public ::testing::Test {
 protected:

@@ -9,10 +9,10 @@
 
 namespace {
 
-using zorsys::frame::escape_meta_char;
-using zorsys::frame::kBufferSize;
-using zorsys::frame::kMissing;
-using zorsys::frame::kTooLong;
+using zor_frame::frame::escape_meta_char;
+using zor_frame::frame::kBufferSize;
+using zor_frame::frame::kMissing;
+using zor_frame::frame::kTooLong;
 
 struct Escaped {
     int code;
