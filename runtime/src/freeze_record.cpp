@@ -14,6 +14,7 @@
 #include <sstream>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 namespace zor {
 
@@ -21,6 +22,7 @@ namespace {
 
 constexpr char kRecordName[] = "/frozen-by";
 constexpr char kHandedOver[] = "handed-over";
+constexpr char kCommitted[] = "committed";
 
 // Field 22 of /proc/PID/stat, counted after the command name, which may hold blanks and
 // parentheses itself.
@@ -84,6 +86,13 @@ void FreezeRecord::mark_handed_over(const std::string &container_directory) {
         std::to_string(self.pid) + " " + std::to_string(self.start) + " " + kHandedOver + "\n");
 }
 
+void FreezeRecord::mark_committed(const std::string &container_directory) {
+    const ProcessIdentity self = this_process();
+    write_record(
+        container_directory + kRecordName,
+        std::to_string(self.pid) + " " + std::to_string(self.start) + " " + kCommitted + "\n");
+}
+
 void FreezeRecord::release() const {
     std::remove(path_.c_str());
 }
@@ -135,6 +144,10 @@ Thaw settle_freeze(const std::string &container_directory, const Runc &runc,
         return Thaw::kNone;
     }
     Thaw done = Thaw::kNone;
+    if (mark == kCommitted) {
+        // The caller removes the container, record and all.
+        return Thaw::kCommitted;
+    }
     if (mark == kHandedOver) {
         done = Thaw::kHandedOver;
     } else if (runc.state(id).status == "paused") {
@@ -166,6 +179,7 @@ bool has_any_freeze_record(const Command &command) {
 
 void settle_abandoned_freezes(Command &command) {
     const bool system = command.is_system();
+    std::vector<std::string> sent;
     for (auto &entry : command.domain->containers) {
         const std::string directory = container_directory(command, system, entry.first);
         if (!has_freeze_record(directory)) {
@@ -173,6 +187,10 @@ void settle_abandoned_freezes(Command &command) {
         }
         const Thaw done =
             settle_freeze(directory, command.runc(), container_runc_id(system, entry.first));
+        if (done == Thaw::kCommitted) {
+            sent.push_back(entry.first);
+            continue;
+        }
         if (system && !has_freeze_record(directory)) {
             clear_outgoing_picture(command, entry.second);
             recover_killed_restart(command, entry.second);
@@ -184,6 +202,10 @@ void settle_abandoned_freezes(Command &command) {
                          "does\n",
                          command.program.c_str(), entry.first.c_str());
         }
+    }
+    // The receiver has them: what the killed migrates had still to remove goes now.
+    for (const std::string &name : sent) {
+        remove_sent_container(command, named_container(command, name));
     }
 }
 

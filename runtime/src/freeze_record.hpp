@@ -41,6 +41,9 @@ public:
     // command in container_directory): from now on, a dead sender's frozen copy must not run
     // again, since another may run on the receiver.
     static void mark_handed_over(const std::string &container_directory);
+    // The receiver has the commit: the copy here is to be removed, by the next command if
+    // this one dies first.
+    static void mark_committed(const std::string &container_directory);
     // The container runs again (or is gone): the record is removed.
     void release() const;
     // The same for the record of container_directory, written by an earlier FreezeRecord
@@ -76,6 +79,7 @@ enum class Thaw {
     kNone,        // no record, or its process lives
     kThawed,      // frozen by a process that has gone: resumed
     kHandedOver,  // left suspended: a migrate that died had handed it over already
+    kCommitted,   // a migrate that died had committed: the copy here is to be removed
 };
 
 // Looks for a freeze record in container_directory whose process has gone; thaws the

@@ -101,6 +101,9 @@ void migration_verb(Command &command);
 // zor-target -n NAME -p PORT: receives one container and restores it running; returns the
 // exit status. Holds the state lock only while it adopts and restores the container.
 int receive_migration(Command &command);
+// What is left of a container once its program runs elsewhere: runc's instance (killed
+// frozen, so that it never runs again beside the copy), its cgroups, its folder, its record.
+void remove_sent_container(Command &command, Container &container);
 // Removes the picture that a migrate killed after its dump left beside the container.
 void clear_outgoing_picture(Command &command, const Container &container);
 
