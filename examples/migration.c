@@ -119,9 +119,16 @@ void demo_migration(demo_report *report, zor_sys_handle *handle, int32_t port) {
         return;
     }
     demo_detail("ZOR_RUNTIME_STATE=%s for the receiver", receiver_state);
-    const pid_t receiver = demo_receiver_start(report, handle->name, port, receiver_state);
+    const int introduced =
+        demo_check(report, demo_machines_introduce(receiver_state),
+                   "the two machines trust each other (zor-sys trust show, trust add)");
+    const pid_t receiver =
+        introduced ? demo_receiver_start(report, handle->name, port, receiver_state) : -1;
     int moved = 0;
-    if (demo_check(report, receiver > 0 && demo_wait_listening(receiver, port, LISTEN_WAIT_MS),
+    if (!introduced) {
+        /* Nothing to move to: the container is stopped and destroyed on the sender below. */
+    } else if (demo_check(
+                   report, receiver > 0 && demo_wait_listening(receiver, port, LISTEN_WAIT_MS),
                    "the receiver (process %d) listens on port %d", (int)receiver, (int)port)) {
         const int sent = demo_read_count(handle->name);
         demo_detail("count on the sender before the move: %d", sent);

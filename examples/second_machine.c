@@ -48,6 +48,33 @@ void demo_machine_use(const char *state) {
     }
 }
 
+/* Runs sh -c script with the two arguments $1 and $2; 1 when it exits 0. */
+static int run_script(const char *script, const char *first, const char *second) {
+    (void)fflush(NULL);
+    const pid_t child = fork();
+    if (child == 0) {
+        execl("/bin/sh", "sh", "-c", script, "sh", first, second, (char *)NULL);
+        _exit(127);
+    }
+    int status = 0;
+    pid_t waited = -1;
+    do {
+        waited = child > 0 ? waitpid(child, &status, 0) : -1;
+    } while (waited < 0 && errno == EINTR);
+    return waited == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+int demo_machines_introduce(const char *state) {
+    /* Through the same sudo as the library's calls; an empty state is the default one. */
+    static const char kIntroduce[] =
+        "one=$(ZOR_RUNTIME_STATE=\"$1\" sudo zor-sys trust show) && "
+        "other=$(ZOR_RUNTIME_STATE=\"$2\" sudo zor-sys trust show) && "
+        "ZOR_RUNTIME_STATE=\"$1\" sudo zor-sys trust add \"$other\" && "
+        "ZOR_RUNTIME_STATE=\"$2\" sudo zor-sys trust add \"$one\"";
+    const char *first = getenv(kStateVariable);
+    return run_script(kIntroduce, first != NULL ? first : "", state);
+}
+
 static int remove_entry(const char *path, const struct stat *info, int kind, struct FTW *where) {
     (void)info;
     (void)where;

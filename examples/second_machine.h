@@ -24,6 +24,13 @@ int demo_machine_make(char *state, size_t size);
  */
 void demo_machine_use(const char *state);
 
+/**
+ * Introduces the machine of the state directory the demo was started with and the machine of
+ * state to each other, as an operator would before a migration: each one's
+ * `zor-sys trust show` goes into the other's `zor-sys trust add`. Returns 1 when done.
+ */
+int demo_machines_introduce(const char *state);
+
 /** Removes the second machine's state directory with everything in it; 1 when gone. */
 int demo_machine_remove(const char *state);
 

@@ -116,7 +116,9 @@ void write_bundle_config(const std::string &directory, const BundleSettings &set
     if (!settings.cpus.empty()) {
         resources["cpu"]["cpus"] = settings.cpus;
     }
-    resources["pids"]["limit"] = settings.pids_limit > 0 ? settings.pids_limit : kDefaultPidsLimit;
+    // Out of range (a record from elsewhere; -1 would mean no limit at all): the default.
+    const bool pids_valid = settings.pids_limit >= 1 && settings.pids_limit <= kMostPidsLimit;
+    resources["pids"]["limit"] = pids_valid ? settings.pids_limit : kDefaultPidsLimit;
     json mounts = default_mounts();
     // The socket itself rather than a directory: the container's /dev is its own tmpfs. A
     // log daemon that makes its socket anew after the container started is not seen inside

@@ -25,9 +25,10 @@ enum class FrameType : std::uint8_t {
     kData = 5,
     kSymlink = 6,
     kNode = 7,
-    kEnd = 8,      // SHA-256 of the stream before this frame
-    kAnswer = 9,   // the receiver's answers (transfer.hpp)
-    kCommit = 10,  // the sender lets go of the container, after the end frame
+    kEnd = 8,        // SHA-256 of the stream before this frame
+    kAnswer = 9,     // the receiver's answers (transfer.hpp)
+    kCommit = 10,    // the sender lets go of the container, after the end frame
+    kAnnounce = 11,  // the folder's size before its entries: file bytes, entry count
 };
 
 // The longest payload a frame may carry; a longer length is a damaged stream.

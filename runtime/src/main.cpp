@@ -46,6 +46,7 @@ constexpr VerbEntry kVerbs[] = {
     {"bind", zor::group_verb, false},        {"unbind", zor::group_verb, false},
     {"register", zor::group_verb, false},    {"unregister", zor::group_verb, false},
     {"pidlist", zor::group_verb, true},      {"migrate", zor::migration_verb, false},
+    {"trust", zor::trust_verb, false},
 };
 
 VerbEntry entry_for(const std::vector<std::string> &words) {

@@ -7,19 +7,30 @@
 // The sender holds its state lock for the whole migration (its container is frozen anyway).
 // The receiver holds none while it waits and receives, so that other commands on its state go
 // on; it locks only to adopt and restore the container.
+//
+// Both sides talk only through mutual TLS 1.3 with a machine of their trust list
+// (tls_channel.hpp). The receiver drops, and logs on standard error, every connection that
+// fails the handshake (a stranger, a port scan, garbage, a peer that stalls), telling it
+// nothing, and goes on waiting for its sender until its wait ends. A trusted sender's failure
+// ends zor-target, as before.
 #include "checkpoints.hpp"
 #include "filesystems.hpp"
 #include "freeze_record.hpp"
+#include "machine_identity.hpp"
 #include "options.hpp"
 #include "refusal.hpp"
 #include "stream_socket.hpp"
+#include "tls_channel.hpp"
 #include "transfer.hpp"
+#include "trust_list.hpp"
 #include "verbs.hpp"
 
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -36,6 +47,18 @@ constexpr char kTimeoutVariable[] = "ZOR_MIGRATION_TIMEOUT";
 constexpr char kWaitVariable[] = "ZOR_TARGET_WAIT";
 constexpr int kDefaultTimeoutSeconds = 30;
 constexpr int kDefaultWaitSeconds = 600;
+// The bound of a whole migration, from the handshake to the commit (ZOR_MIGRATION_DEADLINE),
+// so that a peer that sends one byte now and then cannot hold either side forever.
+constexpr char kDeadlineVariable[] = "ZOR_MIGRATION_DEADLINE";
+constexpr int kDefaultDeadlineSeconds = 3600;
+// The bound of one TLS handshake at the receiver: short, so that a connection that stalls
+// before it proves who it is does not keep the real sender waiting past its own timeout.
+constexpr Milliseconds kHandshakeBound(10000);
+// How long a dropped peer is given to read the alert that refuses it.
+constexpr Milliseconds kLinger(1000);
+// What the receiver's disk must keep free while a picture comes (ZOR_TARGET_RESERVE, MiB).
+constexpr char kReserveVariable[] = "ZOR_TARGET_RESERVE";
+constexpr int kDefaultReserveMiB = 256;
 constexpr Milliseconds kRunningWait(120000);
 // Like the dispatcher's: how long the receiver waits for other commands on its state.
 constexpr int kLockSeconds = 60;
@@ -47,17 +70,30 @@ constexpr char kOutgoing[] = "/outgoing";
 // gives up; one whose receiver was killed is removed by the next zor-target.
 constexpr char kIncoming[] = "/incoming";
 
-Milliseconds seconds_from(const char *variable, int fallback) {
+// The number in variable, above 0, or fallback when it is unset.
+int number_from(const char *variable, int fallback, const char *unit) {
     // NOLINTNEXTLINE(concurrency-mt-unsafe)
     const char *text = std::getenv(variable);
     if (text == nullptr || *text == '\0') {
-        return Milliseconds(fallback * 1000LL);
+        return fallback;
     }
-    const int seconds = checked_number(text, variable);
-    if (seconds <= 0) {
-        throw Refusal(kUsage, std::string(variable) + " must be a number of seconds above 0");
+    const int number = checked_number(text, variable);
+    if (number <= 0) {
+        throw Refusal(kUsage, std::string(variable) + " must be a number of " + unit + " above 0");
     }
-    return Milliseconds(seconds * 1000LL);
+    return number;
+}
+
+Milliseconds seconds_from(const char *variable, int fallback) {
+    return Milliseconds(number_from(variable, fallback, "seconds") * 1000LL);
+}
+
+Deadline deadline_after(Milliseconds span) {
+    return std::chrono::steady_clock::now() + span;
+}
+
+std::string deadline_text(Milliseconds span) {
+    return "the migration passed its time limit of " + std::to_string(span.count() / 1000) + " s";
 }
 
 int checked_port(const Options &options) {
@@ -108,8 +144,17 @@ void migrate(Command &command) {
     const Milliseconds timeout = seconds_from(kTimeoutVariable, kDefaultTimeoutSeconds);
     const std::string picture = container_directory(command, true, container.name) + kOutgoing;
     remove_tree(picture);
+    const Milliseconds limit = seconds_from(kDeadlineVariable, kDefaultDeadlineSeconds);
+    const MachineIdentity identity = machine_identity(command.directory);
+    const std::vector<std::string> trusted = trusted_machines(command.directory);
+    // The receiver proves who it is before it hears the container's name.
+    Channel channel = connect_to(host, port, timeout);
+    const Deadline deadline = deadline_after(limit);
+    secure_channel(channel, TlsRole::kSender, identity, trusted,
+                   std::min(deadline, deadline_after(timeout)));
+    channel.set_deadline(deadline, deadline_text(limit));
     // Offered before the dump: a receiver that refuses costs the container no frozen moment.
-    Sender sender(connect_to(host, port, timeout));
+    Sender sender(std::move(channel));
     sender.offer({container.name, container_to_json(container)});
     dump_paused(command, true, container, picture);
     try {
@@ -258,6 +303,50 @@ void receive(Command &command, Receiver &receiver, const std::string &name,
     }
 }
 
+// The next connection within end; refuses when none comes.
+Channel next_peer(const Listener &listener, Deadline end, Milliseconds wait, Milliseconds timeout) {
+    const auto left =
+        std::chrono::duration_cast<Milliseconds>(end - std::chrono::steady_clock::now());
+    try {
+        if (left.count() > 0) {
+            return listener.accept(left, timeout);
+        }
+    } catch (const Refusal &refusal) {
+        if (refusal.status() != kMigrationFailure) {
+            throw;
+        }
+    }
+    throw Refusal(kMigrationFailure, "no trusted sender came to port " +
+                                         std::to_string(listener.port()) + " within " +
+                                         std::to_string(wait.count() / 1000) + " s");
+}
+
+// Accepts connections until one is a machine of the trust list that finishes the handshake;
+// drops every other, logging it, until wait has passed since the start.
+Channel await_trusted_sender(const Command &command, const Listener &listener,
+                             const MachineIdentity &identity, Milliseconds wait,
+                             Milliseconds timeout) {
+    const Deadline end = deadline_after(wait);
+    for (;;) {
+        Channel channel = next_peer(listener, end, wait, timeout);
+        const std::string peer = channel.peer();
+        try {
+            // Read anew for each peer: a machine trusted while this one waits is taken.
+            secure_channel(channel, TlsRole::kReceiver, identity,
+                           trusted_machines(command.directory),
+                           deadline_after(std::min(timeout, kHandshakeBound)));
+            return channel;
+        } catch (const Refusal &refusal) {
+            if (refusal.status() != kMigrationFailure) {
+                throw;
+            }
+            std::fprintf(stderr, "%s: dropped a connection from %s: %s\n", command.program.c_str(),
+                         peer.c_str(), refusal.what());
+            channel.close_gently(kLinger);
+        }
+    }
+}
+
 }  // namespace
 
 void migration_verb(Command &command) {
@@ -288,11 +377,17 @@ int receive_migration(Command &command) {
     if (load_state(command.directory).system.containers.count(name) != 0) {
         throw Refusal(kExists, "container '" + name + "' exists here already");
     }
+    const Milliseconds limit = seconds_from(kDeadlineVariable, kDefaultDeadlineSeconds);
+    const std::uint64_t reserve =
+        static_cast<std::uint64_t>(number_from(kReserveVariable, kDefaultReserveMiB, "MiB")) << 20U;
+    const MachineIdentity identity = machine_identity(command.directory);
     Listener listener(port);
     const std::string incoming = command.directory + kIncoming;
     remove_abandoned_pictures(incoming);
     std::error_code error;
     fs::create_directories(incoming, error);
+    // What is received (setuid files among it) is out of other users' reach.
+    fs::permissions(incoming, fs::perms::owner_all, error);
     const std::string holder = incoming + "/" + name + "." + std::to_string(getpid());
     const std::string picture = holder + "/picture";
     remove_tree(holder);
@@ -300,7 +395,10 @@ int receive_migration(Command &command) {
         throw Refusal(kStateFailure, "cannot make " + holder + ": " + error.message());
     }
     try {
-        Receiver receiver(listener.accept(wait, timeout));
+        Channel channel = await_trusted_sender(command, listener, identity, wait, timeout);
+        channel.set_deadline(deadline_after(limit), deadline_text(limit));
+        Receiver receiver(std::move(channel));
+        receiver.set_disk_reserve(reserve);
         receive(command, receiver, name, picture);
     } catch (...) {
         remove_tree(holder);

@@ -16,6 +16,7 @@ namespace zor {
 namespace {
 
 // The runtime's own folders below the state directory: containers' files and base images.
+// (zor-target makes incoming/ 0700 itself, and only while it receives.)
 constexpr const char *kPrivateFolders[] = {"containers", "images"};
 
 std::string errno_text(int error) {
@@ -143,8 +144,13 @@ bool read_state_file(const std::string &directory, const std::string &name, std:
             continue;
         }
         if (got < 0) {
-            throw Refusal(kStateFailure,
-                          "cannot read '" + directory + "/" + name + "': " + errno_text(errno));
+            const int error = errno;
+            std::string message = "cannot read '" + directory;
+            message += "/";
+            message += name;
+            message += "': ";
+            message += errno_text(error);
+            throw Refusal(kStateFailure, message);
         }
         if (got == 0) {
             return true;

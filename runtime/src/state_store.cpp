@@ -152,7 +152,7 @@ std::string state_directory() {
     if (error) {
         throw Refusal(kStateFailure, "cannot use state directory '" + directory + "'");
     }
-    const std::string path = absolute.lexically_normal().string();
+    std::string path = absolute.lexically_normal().string();
     // Made 0700 when missing; refused when it is not this user's alone.
     open_state_directory(path);
     return path;

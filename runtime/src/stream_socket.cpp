@@ -3,6 +3,9 @@
 #include "stream_socket.hpp"
 
 #include "refusal.hpp"
+#include "tls_channel.hpp"
+
+#include <openssl/err.h>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -13,6 +16,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -75,19 +79,123 @@ Channel::~Channel() {
 }
 
 Channel::Channel(Channel &&other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), timeout_(other.timeout_) {}
+    : fd_(std::exchange(other.fd_, -1)),
+      timeout_(other.timeout_),
+      deadline_(other.deadline_),
+      deadline_text_(std::move(other.deadline_text_)),
+      tls_(std::move(other.tls_)) {}
 
 Channel &Channel::operator=(Channel &&other) noexcept {
     if (this != &other) {
+        tls_.reset();
         close_quietly(fd_);
         fd_ = std::exchange(other.fd_, -1);
         timeout_ = other.timeout_;
+        deadline_ = other.deadline_;
+        deadline_text_ = std::move(other.deadline_text_);
+        tls_ = std::move(other.tls_);
     }
     return *this;
 }
 
+void Channel::set_deadline(Deadline deadline, const std::string &what) {
+    deadline_ = deadline;
+    deadline_text_ = what;
+}
+
+void Channel::use_tls(TlsSession session) {
+    tls_ = std::move(session);
+}
+
+std::string Channel::peer() const {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    char host[NI_MAXHOST] = "?";
+    char port[NI_MAXSERV] = "?";
+    if (getpeername(fd_, reinterpret_cast<sockaddr *>(&address), &length) == 0) {
+        getnameinfo(reinterpret_cast<const sockaddr *>(&address), length, host, sizeof host, port,
+                    sizeof port, NI_NUMERICHOST | NI_NUMERICSERV);
+    }
+    std::string text = host;
+    // An IPv4 peer of the dual-stack listener, said as IPv4.
+    if (text.rfind("::ffff:", 0) == 0 && text.find('.') != std::string::npos) {
+        text.erase(0, 7);
+    }
+    return text + " port " + port;
+}
+
+void Channel::close_gently(Milliseconds linger) const {
+    shutdown(fd_, SHUT_WR);
+    const auto end = std::chrono::steady_clock::now() + linger;
+    char sink[4096];
+    std::size_t left = std::size_t{1} << 20;
+    for (;;) {
+        const ssize_t got = recv(fd_, sink, sizeof sink, 0);
+        if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+            return;
+        }
+        if (got > 0) {
+            left -= std::min(left, static_cast<std::size_t>(got));
+            if (left == 0) {
+                return;
+            }
+            continue;
+        }
+        const auto wait =
+            std::chrono::duration_cast<Milliseconds>(end - std::chrono::steady_clock::now());
+        if (wait.count() <= 0 || !wait_for(fd_, POLLIN, wait)) {
+            return;
+        }
+    }
+}
+
+void Channel::wait(short events) const {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline_) {
+        fail(deadline_text_);
+    }
+    const bool timeout_first = deadline_ - now > timeout_;
+    const Milliseconds bound =
+        timeout_first ? timeout_
+                      : std::chrono::duration_cast<Milliseconds>(deadline_ - now) + Milliseconds(1);
+    if (!wait_for(fd_, events, bound)) {
+        if (!timeout_first) {
+            fail(deadline_text_);
+        }
+        fail(events == POLLOUT ? "the peer took nothing for " + seconds_text(timeout_)
+                               : "no answer from the peer for " + seconds_text(timeout_));
+    }
+}
+
+void Channel::close_write() {
+    if (tls_) {
+        // Best effort: a peer that has gone needs no close_notify.
+        SSL_shutdown(tls_.get());
+    }
+    shutdown(fd_, SHUT_WR);
+}
+
 void Channel::write_all(const void *data, std::size_t size) {
     const char *from = static_cast<const char *>(data);
+    if (tls_) {
+        while (size > 0) {
+            std::size_t sent = 0;
+            ERR_clear_error();
+            const int done = SSL_write_ex(tls_.get(), from, size, &sent);
+            if (done == 1) {
+                from += sent;
+                size -= sent;
+                continue;
+            }
+            const int error = SSL_get_error(tls_.get(), done);
+            if (error == SSL_ERROR_WANT_WRITE || error == SSL_ERROR_WANT_READ) {
+                wait(error == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN);
+            } else {
+                fail("the connection broke: " + tls_error_text(error));
+            }
+        }
+        return;
+    }
     while (size > 0) {
         // MSG_NOSIGNAL: a peer that has gone is an error to report, not a SIGPIPE that ends
         // the command before it can put the container back.
@@ -96,9 +204,7 @@ void Channel::write_all(const void *data, std::size_t size) {
             from += sent;
             size -= static_cast<std::size_t>(sent);
         } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (!wait_for(fd_, POLLOUT, timeout_)) {
-                fail("the peer took nothing for " + seconds_text(timeout_));
-            }
+            wait(POLLOUT);
         } else if (sent < 0 && errno != EINTR) {
             fail(std::string("the connection broke: ") + std::generic_category().message(errno));
         }
@@ -106,15 +212,30 @@ void Channel::write_all(const void *data, std::size_t size) {
 }
 
 std::size_t Channel::read_some(void *data, std::size_t size) {
+    while (tls_) {
+        std::size_t got = 0;
+        ERR_clear_error();
+        const int done = SSL_read_ex(tls_.get(), data, size, &got);
+        if (done == 1) {
+            return got;
+        }
+        const int error = SSL_get_error(tls_.get(), done);
+        if (error == SSL_ERROR_ZERO_RETURN) {
+            return 0;
+        }
+        if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
+            wait(error == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN);
+        } else {
+            fail("the connection broke: " + tls_error_text(error));
+        }
+    }
     for (;;) {
         const ssize_t got = recv(fd_, data, size, 0);
         if (got >= 0) {
             return static_cast<std::size_t>(got);
         }
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            if (!wait_for(fd_, POLLIN, timeout_)) {
-                fail("no answer from the peer for " + seconds_text(timeout_));
-            }
+            wait(POLLIN);
         } else if (errno != EINTR) {
             fail(std::string("the connection broke: ") + std::generic_category().message(errno));
         }

@@ -2,8 +2,9 @@
 //   directory: path, mode, uid, gid, mtime (s, ns), count of attributes, (name, value) each
 //   file:      path, mode, uid, gid, mtime (s, ns), size; then data frames with the bytes
 //   symlink:   path, target, uid, gid
-//   node:      path, mode, device number, uid, gid (devices, fifos, sockets; an overlay's
-//              whiteouts are character devices 0:0)
+//   node:      path, mode, device number, uid, gid (an overlay's whiteouts, character
+//              devices 0:0; the receiver refuses any other node)
+// Before the entries, an announce frame: the bytes of all files, the number of entries.
 // Paths are relative to the folder. The receiver makes every entry anew (mkdir, O_EXCL,
 // symlink, mknod fail on an existing name) and only inside directories that this transfer
 // made, so no entry can be written through a symbolic link or outside the folder.
@@ -14,6 +15,8 @@
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -168,6 +171,64 @@ void send_entries(FrameWriter &writer, const std::string &folder, const std::str
     }
 }
 
+// The bytes of all files below directory and the number of entries, as send_entries sends
+// them.
+void count_entries(const std::string &directory, std::uint64_t &bytes, std::uint64_t &entries) {
+    std::error_code error;
+    for (std::filesystem::recursive_directory_iterator walk(directory, error), end;
+         !error && walk != end; walk.increment(error)) {
+        struct stat status {};
+        if (lstat(walk->path().c_str(), &status) != 0) {
+            fail_on(walk->path().string(), "look at");
+        }
+        ++entries;
+        if (S_ISREG(status.st_mode)) {
+            bytes += static_cast<std::uint64_t>(status.st_size);
+        }
+    }
+    if (error) {
+        fail("cannot list " + directory + ": " + error.message());
+    }
+}
+
+// Free bytes for an unprivileged writer on the disk that holds path.
+std::uint64_t free_bytes(const std::string &path) {
+    struct statvfs disk {};
+    if (statvfs(path.c_str(), &disk) != 0) {
+        fail_on(path, "look at the disk of");
+    }
+    return static_cast<std::uint64_t>(disk.f_bavail) * disk.f_frsize;
+}
+
+// What a receiver has been told to expect, and what it has had so far.
+struct Budget {
+    std::uint64_t bytes = 0;
+    std::uint64_t entries = 0;
+    std::uint64_t reserve = 0;
+    std::string folder;
+
+    // Refuses once the disk would keep less than the reserve with what is still to come.
+    void check_room(std::uint64_t still_to_come) const {
+        const std::uint64_t free = free_bytes(folder);
+        if (free < reserve || free - reserve < still_to_come) {
+            fail("the disk here would keep less than " + std::to_string(reserve >> 20) +
+                 " MiB free");
+        }
+    }
+    void take_entry() {
+        if (entries == 0) {
+            fail("the sender sends more entries than it announced");
+        }
+        --entries;
+    }
+    void take_bytes(std::uint64_t size) {
+        if (size > bytes) {
+            fail("the sender sends more bytes than it announced");
+        }
+        bytes -= size;
+    }
+};
+
 // A relative path of plain names: no empty, "." or ".." part, nothing absolute.
 bool plain_path(const std::string &path) {
     if (path.empty() || path.size() > 4096 || path.find('\0') != std::string::npos) {
@@ -268,6 +329,10 @@ void Sender::offer(const Offer &offer) {
 
 void Sender::send_folder(const std::string &folder) {
     try {
+        std::uint64_t bytes = 0;
+        std::uint64_t entries = 0;
+        count_entries(folder, bytes, entries);
+        writer_.frame(FrameType::kAnnounce, FieldWriter().number(bytes).number(entries).bytes());
         send_entries(writer_, folder, "");
         writer_.end();
     } catch (const Refusal &broken) {
@@ -335,7 +400,7 @@ void Receiver::report_failure(const std::string &why) {
     // What the sender still sends is read and dropped until it hangs up: a socket closed
     // with unread bytes resets the connection, and a reset can throw away the answer before
     // the sender reads it.
-    shutdown(channel_.fd(), SHUT_WR);
+    channel_.close_write();
     channel_.set_timeout(std::min(channel_.timeout(), Milliseconds(5000)));
     std::string sink(kChunk, '\0');
     try {
@@ -354,12 +419,26 @@ void Receiver::receive_folder(const std::string &folder) {
     if (mkdir(folder.c_str(), 0700) != 0) {
         fail_on(folder, "make");
     }
+    Budget budget;
+    {
+        const Frame announce = reader_.expect(FrameType::kAnnounce);
+        FieldReader fields(announce.payload);
+        budget.bytes = fields.number();
+        budget.entries = fields.number();
+        fields.done();
+    }
+    budget.reserve = reserve_;
+    budget.folder = folder;
+    budget.check_room(budget.bytes);
     std::set<std::string> made{""};
     std::vector<DatedDirectory> dated;
     for (;;) {
         const Frame frame = reader_.next();
         if (frame.type == FrameType::kEnd) {
             break;
+        }
+        if (frame.type != FrameType::kData) {
+            budget.take_entry();
         }
         FieldReader fields(frame.payload);
         const std::string path = frame.type == FrameType::kData ? "" : fields.text();
@@ -403,6 +482,7 @@ void Receiver::receive_folder(const std::string &folder) {
             const std::uint64_t nanoseconds = fields.number();
             std::uint64_t left = fields.number();
             fields.done();
+            budget.take_bytes(left);
             const Descriptor file(
                 open(full.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
             if (file.get() < 0) {
@@ -413,8 +493,9 @@ void Receiver::receive_folder(const std::string &folder) {
                 if (data.payload.empty() || data.payload.size() > left) {
                     fail("damaged transfer: the data of " + path + " does not fit its size");
                 }
-                write_fd_all(file.get(), data.payload, full);
                 left -= data.payload.size();
+                budget.check_room(budget.bytes + left);
+                write_fd_all(file.get(), data.payload, full);
             }
             own(full, uid, gid);
             if (fchmod(file.get(), mode_bits(mode)) != 0) {
@@ -437,8 +518,11 @@ void Receiver::receive_folder(const std::string &folder) {
             const std::uint64_t gid = fields.number();
             fields.done();
             const auto type = static_cast<mode_t>(mode & S_IFMT);
-            if (type != S_IFCHR && type != S_IFBLK && type != S_IFIFO && type != S_IFSOCK) {
-                fail("damaged transfer: entry '" + path + "' of no known kind");
+            // A device node would open the host's devices to whoever reaches the container's
+            // files; only an overlay's whiteout is a node a picture needs.
+            if (type != S_IFCHR || device != makedev(0, 0)) {
+                fail("entry '" + path +
+                     "' is a device node, fifo or socket, which a picture may not hold");
             }
             if (mknod(full.c_str(), type | mode_bits(mode), static_cast<dev_t>(device)) != 0) {
                 fail_on(full, "make");

@@ -1,8 +1,9 @@
 // Moving one container's picture over one TCP connection. The conversation:
 //   sender:   header, name frame, record frame
 //   receiver: header, answer "accepted" (or "refused" with why, and the end)
-//   sender:   the folder (directories, files in chunks of at most kChunk bytes, symbolic
-//             links, device nodes), then the end frame with the digest of its whole stream
+//   sender:   an announcement of the folder's size (file bytes, entries), the folder
+//             (directories, files in chunks of at most kChunk bytes, symbolic links, overlay
+//             whiteouts), then the end frame with the digest of its whole stream
 //   receiver: answer "running" once the container runs there, or "failed" with why
 //   sender:   a commit frame: it lets go of its copy
 // A receiver that hears no commit takes its copy away again, so that a sender that dies
@@ -67,8 +68,13 @@ public:
     void refuse(const std::string &why);
     // Makes folder (which must not exist) and everything the sender sends into it, and checks
     // the whole stream's digest. Entry names are checked: no absolute path, no "..", nothing
-    // made through a symbolic link or outside folder.
+    // made through a symbolic link or outside folder. Only directories, regular files,
+    // symbolic links and overlay whiteouts (character devices 0:0) are made; any other node
+    // is refused. The transfer stops at once when it goes past the size the sender announced,
+    // or when the disk that holds folder would keep less than the reserve free.
     void receive_folder(const std::string &folder);
+    // The bytes the disk must keep free while a folder is received (0 by default).
+    void set_disk_reserve(std::uint64_t bytes) { reserve_ = bytes; }
     void report_running();
     // Waits for the sender's commit; refuses when it does not come.
     void await_commit();
@@ -78,6 +84,7 @@ private:
     Channel channel_;
     FrameWriter writer_;
     FrameReader reader_;
+    std::uint64_t reserve_ = 0;
     void answer(std::uint64_t kind, const std::string &text);
 };
 

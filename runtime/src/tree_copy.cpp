@@ -61,6 +61,8 @@ std::vector<std::string> names_in(int directory, const std::string &path) {
     }
     std::vector<std::string> names;
     errno = 0;
+    // The stream is this function's own: no other thread reads it.
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
     while (const dirent *entry = readdir(stream.get())) {
         const std::string name = entry->d_name;
         if (name != "." && name != "..") {
@@ -90,7 +92,7 @@ void copy_attributes(int from, int to, bool overlay_marks, const std::string &pa
         return;
     }
     std::string names(static_cast<std::size_t>(size), '\0');
-    const ssize_t got = flistxattr(from, &names[0], names.size());
+    const ssize_t got = flistxattr(from, names.data(), names.size());
     for (std::size_t at = 0; got > 0 && at < static_cast<std::size_t>(got);) {
         const std::string name = names.c_str() + at;
         at += name.size() + 1;
@@ -99,7 +101,7 @@ void copy_attributes(int from, int to, bool overlay_marks, const std::string &pa
         }
         const ssize_t length = fgetxattr(from, name.c_str(), nullptr, 0);
         std::string value(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
-        if (length < 0 || fgetxattr(from, name.c_str(), &value[0], value.size()) != length) {
+        if (length < 0 || fgetxattr(from, name.c_str(), value.data(), value.size()) != length) {
             continue;
         }
         // A file system without extended attributes of that kind loses them, as cp -a does.
@@ -178,7 +180,10 @@ void remove_entry(int directory, const std::string &name, const std::string &pat
             refuse("open", path);
         }
         for (const std::string &entry : names_in(inner.get(), path)) {
-            remove_entry(inner.get(), entry, path + "/" + entry);
+            std::string below = path;
+            below += "/";
+            below += entry;
+            remove_entry(inner.get(), entry, below);
         }
     }
     if (unlinkat(directory, name.c_str(), S_ISDIR(info.st_mode) ? AT_REMOVEDIR : 0) != 0) {
@@ -193,7 +198,11 @@ public:
     // Copies the entries of from into to; with merge, as overlay changes onto what to holds.
     void copy_entries(int from, int to, const std::string &relative, bool merge) {
         for (const std::string &name : names_in(from, shown(relative))) {
-            const std::string inner = relative.empty() ? name : relative + "/" + name;
+            std::string inner = relative;
+            if (!inner.empty()) {
+                inner += "/";
+            }
+            inner += name;
             struct stat info {};
             if (fstatat(from, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
                 refuse("look at", shown(inner));
@@ -206,14 +215,15 @@ public:
     }
 
     // Copies the attributes of directory from onto to, after what it holds.
-    void finish_directory(int from, int to, const struct stat &info, const std::string &relative) {
+    void finish_directory(int from, int to, const struct stat &info,
+                          const std::string &relative) const {
         copy_attributes(from, to, overlay_marks_, shown(relative));
         copy_metadata(to, info, shown(relative));
         copy_times(to, info, shown(relative));
     }
 
 private:
-    std::string shown(const std::string &relative) const { return "'" + relative + "'"; }
+    static std::string shown(const std::string &relative) { return "'" + relative + "'"; }
 
     // Prepares to for name from the changes; false when nothing is left to copy.
     bool merge_entry(int from, int to, const std::string &name, const std::string &relative,
@@ -275,7 +285,7 @@ private:
             copy_file(from, to, name, relative, info);
         } else if (S_ISLNK(info.st_mode)) {
             std::string target(static_cast<std::size_t>(info.st_size) + 1, '\0');
-            const ssize_t length = readlinkat(from, name.c_str(), &target[0], target.size());
+            const ssize_t length = readlinkat(from, name.c_str(), target.data(), target.size());
             if (length < 0 || static_cast<std::size_t>(length) >= target.size()) {
                 refuse("read the link", path);
             }

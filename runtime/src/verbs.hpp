@@ -101,6 +101,9 @@ void migration_verb(Command &command);
 // zor-target -n NAME -p PORT: receives one container and restores it running; returns the
 // exit status. Holds the state lock only while it adopts and restores the container.
 int receive_migration(Command &command);
+// trust show | list | add FINGERPRINT | remove FINGERPRINT (zor-sys): this machine's
+// fingerprint and the machines it trusts for migrations.
+void trust_verb(Command &command);
 // What is left of a container once its program runs elsewhere: runc's instance (killed
 // frozen, so that it never runs again beside the copy), its cgroups, its folder, its record.
 void remove_sent_container(Command &command, Container &container);

@@ -169,6 +169,7 @@ TEST_F(RuntimeSystemLibrary, MigrationThroughTheTools) {
     EXPECT_EQ(zor_sys_immigration_start("web", transfer_test::free_port()), -103);
     EXPECT_EQ(zor_sys_immigration_start("elsewhere", taken.port()), -109);
     const std::string receiver = state_ + "-receiver";
+    ASSERT_TRUE(real_runtime::introduce(state_, receiver));
     const int port = transfer_test::free_port();
     ASSERT_EQ(
         real_runtime::shell("(ZOR_TARGET_WAIT=60 ZOR_RUNTIME_STATE=" + receiver +

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -147,14 +148,36 @@ TEST_F(LocalSecurity, ContainersAreConfined) {
     for (const char *name : {"few", "plain"}) {
         ASSERT_EQ(sys("start -n " + std::string(name)).exit_status, 0) << name;
     }
-    std::ifstream status("/proc/" + std::to_string(main_of("few")) + "/status");
+    const std::string process = "/proc/" + std::to_string(main_of("few"));
+    std::ifstream status(process + "/status");
     std::string figures;
     for (std::string line; std::getline(status, line);) {
-        if (line.rfind("Seccomp:", 0) == 0 || line.rfind("NoNewPrivs:", 0) == 0) {
-            figures += line + "\n";
+        for (const char *key : {"CapEff:", "CapBnd:", "NoNewPrivs:", "Seccomp:"}) {
+            figures += line.rfind(key, 0) == 0 ? line + "\n" : "";
         }
     }
-    EXPECT_EQ(figures, "NoNewPrivs:\t1\nSeccomp:\t2\n");
+    // CAP_AUDIT_WRITE, CAP_KILL and CAP_NET_BIND_SERVICE alone.
+    EXPECT_EQ(figures,
+              "CapEff:\t0000000020000420\nCapBnd:\t0000000020000420\nNoNewPrivs:\t1\n"
+              "Seccomp:\t2\n");
+    // Masked paths and read-only /proc/sys and /sys, as the container's mount table has them.
+    std::ifstream mounts(process + "/mountinfo");
+    std::map<std::string, std::string> options;
+    for (std::string line; std::getline(mounts, line);) {
+        std::stringstream fields(line);
+        std::string field[6];
+        for (std::string &one : field) {
+            fields >> one;
+        }
+        options[field[4]] = field[5];
+    }
+    for (const char *masked : {"/proc/keys", "/proc/timer_list", "/sys/firmware"}) {
+        // runc masks what the host has.
+        EXPECT_EQ(options.count(masked), fs::exists(masked) ? 1U : 0U) << masked;
+    }
+    for (const char *read_only : {"/proc/sys", "/sys"}) {
+        EXPECT_EQ(options[read_only].rfind("ro", 0), 0U) << read_only << " " << options[read_only];
+    }
     const std::string made = rootfs_of("few") + "/tmp/unshare";
     ASSERT_TRUE(appears(made));
     EXPECT_EQ(first_line(made), "refused");

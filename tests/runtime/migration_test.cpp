@@ -5,12 +5,17 @@
 // the container exactly once, running (thawed by the next command when the fault froze it), and
 // nothing of the migration behind on either side.
 #include "loopback_support.hpp"
+#include "machine_identity.hpp"
 #include "real_runtime_fixture.hpp"
+#include "refusal.hpp"
+#include "stream_socket.hpp"
+#include "tls_channel.hpp"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -97,6 +102,7 @@ protected:
         char pattern[] = "/tmp/zor-runtime-receiver-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         receiver_ = pattern;
+        ASSERT_TRUE(real_runtime::introduce(state_, receiver_));
     }
 
     void TearDown() override {
@@ -114,11 +120,12 @@ protected:
     // zor-target for name on a free port, in state (the receiver's by default), once it
     // listens.
     std::unique_ptr<Background> target(const std::string &name, int &port,
-                                       const std::string &state = "") {
+                                       const std::string &state = "",
+                                       const std::string &environment = "") {
         port = free_port();
         auto started = std::make_unique<Background>(
-            "env ZOR_RUNTIME_STATE=" + (state.empty() ? receiver_ : state) + " zor-target -n " +
-                name + " -p " + std::to_string(port),
+            "env " + environment + "ZOR_RUNTIME_STATE=" + (state.empty() ? receiver_ : state) +
+                " zor-target -n " + name + " -p " + std::to_string(port),
             state_ + "/target.err");
         EXPECT_TRUE(wait_until([&] { return listening(port); }, std::chrono::seconds(10)));
         return started;
@@ -234,15 +241,36 @@ TEST_F(RuntimeMigration, FaultsLeaveTheContainerOnceAndRunning) {
          "refused: this receiver waits for container 'other', not 'stays'"},
         {"a corrupted frame",
          [&] {
+             // TLS catches the flipped byte before the frames' own checksum can.
              int port = 0;
              auto receiving = target("stays", port);
              const transfer_test::ByteProxy proxy(port, 100000);
              const Ran ran =
                  sys("migrate -n stays -d 127.0.0.1 -p " + std::to_string(proxy.port()));
              EXPECT_EQ(receiving->finish(), 106) << receiving->err();
+             EXPECT_NE(receiving->err().find("bad record mac"), std::string::npos)
+                 << receiving->err();
              return std::to_string(ran.exit_status) + " " + ran.err;
          },
-         "106 zor-sys: the receiver failed: damaged transfer: a frame's checksum does not match"},
+         "106 zor-sys: "},
+        {"a receiver this machine does not trust",
+         [&] {
+             // The stranger trusts the sender, but the sender's memory must not go to it.
+             const std::string stranger = receiver_ + "-stranger";
+             const real_runtime::Ran shown = real_runtime::shell(
+                 "zor-sys trust show | ZOR_RUNTIME_STATE=" + stranger + " xargs zor-sys trust add");
+             EXPECT_EQ(shown.exit_status, 0) << shown.err;
+             int port = 0;
+             auto receiving = target("stays", port, stranger);
+             const Ran ran = sys("migrate -n stays -d 127.0.0.1 -p " + std::to_string(port));
+             kill(receiving->pid(), SIGTERM);
+             receiving->finish();
+             EXPECT_NE(receiving->err().find("dropped a connection"), std::string::npos);
+             EXPECT_FALSE(fs::exists(stranger + "/containers/sys/stays"));
+             real_runtime::clear(stranger);
+             return std::to_string(ran.exit_status) + " " + ran.err;
+         },
+         "106 zor-sys: the peer's certificate SHA256:"},
         {"the receiver killed mid-transfer",
          [&] {
              // The proxy holds the stream back after 100000 bytes: the receiver has the
@@ -293,6 +321,67 @@ TEST_F(RuntimeMigration, FaultsLeaveTheContainerOnceAndRunning) {
         EXPECT_NE(said.find(c.said), std::string::npos) << said;
         expect_here_once("stays", last);
     }
+}
+
+// What a peer hears back, until it closes or 10 s pass; "" when the receiver refuses it.
+std::string answer_to(zor::Channel &channel, const std::string &bytes) {
+    std::string heard;
+    try {
+        channel.write_all(bytes.data(), bytes.size());
+        char buffer[4096];
+        for (std::size_t got; (got = channel.read_some(buffer, sizeof buffer)) > 0;) {
+            heard.append(buffer, got);
+        }
+    } catch (const zor::Refusal &refusal) {
+        heard += std::string("\nrefused: ") + refusal.what();
+    }
+    return heard;
+}
+
+// Strangers at the receiver's port before its sender: a port scan's garbage, a TLS peer whose
+// certificate no one here trusts, and one that connects and says nothing. Each is dropped and
+// logged, hears no name, and the real sender then moves the container.
+TEST_F(RuntimeMigration, StrangersAreDroppedAndTheSenderStillComes) {
+    ASSERT_EQ(sys("create -n mover -f " + configuration("mover", kCounter)).exit_status, 0);
+    ASSERT_EQ(sys("start -n mover").exit_status, 0);
+    const std::string stranger = receiver_ + "-stranger";
+    ASSERT_EQ(mkdir(stranger.c_str(), 0700), 0);
+    int port = 0;
+    auto receiving = target("mover", port, "", "ZOR_MIGRATION_TIMEOUT=5 ");
+    const zor::Milliseconds patient(10000);
+    {
+        zor::Channel scan = zor::connect_to("127.0.0.1", port, patient);
+        const std::string heard = answer_to(scan, "GET / HTTP/1.0\r\n\r\nmover\n");
+        EXPECT_EQ(heard.find("mover"), std::string::npos) << heard;
+    }
+    {
+        const Ran shown = there("trust show");
+        zor::Channel forged = zor::connect_to("127.0.0.1", port, patient);
+        zor::secure_channel(forged, zor::TlsRole::kSender, zor::machine_identity(stranger),
+                            {shown.out.substr(0, shown.out.find('\n'))},
+                            std::chrono::steady_clock::now() + patient);
+        const std::string heard = answer_to(forged, "ZORMOVE\n");
+        EXPECT_NE(heard.find("refused: the connection broke: the peer ended TLS with an alert"),
+                  std::string::npos)
+            << heard;
+        EXPECT_EQ(heard.find("mover"), std::string::npos) << heard;
+    }
+    // Held open, silent, while the real sender waits behind it.
+    zor::Channel silent = zor::connect_to("127.0.0.1", port, patient);
+    const Ran moved = sys("migrate -n mover -d 127.0.0.1 -p " + std::to_string(port));
+    EXPECT_EQ(moved.exit_status, 0) << moved.err;
+    EXPECT_EQ(receiving->finish(), 0);
+    EXPECT_EQ(there("status -n mover").exit_status, 1);
+    std::ifstream log(state_ + "/target.err");
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(log, line);) {
+        lines.push_back(line);
+    }
+    ASSERT_EQ(lines.size(), 3U);
+    EXPECT_NE(lines[0].find("dropped a connection from 127.0.0.1"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("certificate SHA256:"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[2].find("no answer"), std::string::npos) << lines[2];
+    real_runtime::clear(stranger);
 }
 
 TEST_F(RuntimeMigration, AReceiverRefusesAtOnceWhatItCannotTake) {

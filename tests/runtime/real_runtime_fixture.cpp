@@ -139,6 +139,17 @@ std::string container_file(const std::string &state, bool system, const std::str
                                controller, file);
 }
 
+bool introduce(const std::string &one, const std::string &other) {
+    const auto in = [](const std::string &state, const std::string &words) {
+        return shell("ZOR_RUNTIME_STATE=" + state + " zor-sys trust " + words);
+    };
+    const Ran first = in(one, "show");
+    const Ran second = in(other, "show");
+    return first.exit_status == 0 && second.exit_status == 0 &&
+           in(one, "add " + second.out.substr(0, second.out.find('\n'))).exit_status == 0 &&
+           in(other, "add " + first.out.substr(0, first.out.find('\n'))).exit_status == 0;
+}
+
 std::string criu_problem(const std::string &state) {
     try {
         zor::find_criu(state);

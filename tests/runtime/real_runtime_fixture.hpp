@@ -29,6 +29,10 @@ std::vector<std::string> leftovers(const std::string &state_directory);
 // Kills and removes whatever leftovers() finds, and the directory itself.
 void clear(const std::string &state_directory);
 
+// Introduces the machines of two state directories to each other, as an operator would:
+// each one's `trust show` goes into the other's `trust add`. False when a step fails.
+bool introduce(const std::string &one, const std::string &other);
+
 // The first line of a file, "" when it cannot be read.
 std::string first_line(const std::string &path);
 

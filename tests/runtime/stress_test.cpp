@@ -235,6 +235,9 @@ TEST_P(KilledVerbs, NextCommandFindsADefinedState) {
     char pattern[] = "/tmp/zor-runtime-receiver-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     receiver_ = pattern;
+    if (criu) {
+        ASSERT_TRUE(real_runtime::introduce(state_, receiver_));
+    }
     struct Case {
         const char *verb;     // "migrate" gets its -d and -p
         const char *prepare;  // run while the container runs with mark "new"

@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -55,7 +56,7 @@ void write_file(const fs::path &path, const std::string &bytes, fs::perms mode) 
 }
 
 // Every kind of entry: nested directories, files of 0, 1 and several chunks, a link that
-// points nowhere, a fifo.
+// points nowhere, an overlay whiteout (which only root may make).
 void fill(const fs::path &root) {
     std::mt19937 random(7);
     std::string big(2 * zor::kChunk + 123, '\0');
@@ -68,7 +69,7 @@ void fill(const fs::path &root) {
     write_file(root / "empty", "", fs::perms(0755));
     fs::permissions(root / "images", fs::perms(0711));
     fs::create_symlink("/nowhere/at/all", root / "images" / "link");
-    mkfifo((root / "fifo").c_str(), 0620);
+    mknod((root / "whiteout").c_str(), S_IFCHR | 0620, makedev(0, 0));
 }
 
 // A path and its kind, mode, size, content or target, for every entry below root.
@@ -229,49 +230,119 @@ TEST_F(Transfer, DamageIsCaughtWhereverItIs) {
     EXPECT_EQ(receive_bytes(recorded_, scratch_.path / "again"), "");
 }
 
-// A stream that is whole but names places it must not touch.
-TEST_F(Transfer, EntriesStayInsideTheFolder) {
+using Frames = std::vector<std::pair<zor::FrameType, std::string>>;
+
+// A folder entry's frame as the sender writes it: path, then mode 0755 of kind and zeros
+// (uid, gid, times, and for a file its size), or a link's target, uid and gid.
+std::pair<zor::FrameType, std::string> entry(zor::FrameType type, const std::string &path,
+                                             std::uint64_t kind = 040000, std::uint64_t size = 0) {
+    zor::FieldWriter fields;
+    fields.text(path);
+    if (type == zor::FrameType::kSymlink) {
+        fields.text("/").number(0).number(0);
+    } else if (type == zor::FrameType::kNode) {
+        fields.number(kind | 0666).number(size).number(0).number(0);
+    } else {
+        fields.number(kind | 0755).number(0).number(0).number(0).number(0).number(size);
+    }
+    return {type, fields.bytes()};
+}
+
+std::pair<zor::FrameType, std::string> announce(std::uint64_t bytes, std::uint64_t entries) {
+    return {zor::FrameType::kAnnounce, zor::FieldWriter().number(bytes).number(entries).bytes()};
+}
+
+// A whole stream of frames (after the header, name and record) given to a receiver that keeps
+// reserve free; returns its refusal.
+std::string receive_frames(const Frames &frames, const fs::path &into, std::uint64_t reserve) {
+    int pair[2];
+    socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair);
+    std::thread feeder([&] {
+        zor::Channel feed(pair[1], kPatient);
+        zor::FrameWriter writer(feed);
+        try {
+            writer.header();
+            writer.frame(zor::FrameType::kName, "web");
+            writer.frame(zor::FrameType::kRecord, "{}");
+            for (const auto &frame : frames) {
+                writer.frame(frame.first, frame.second);
+            }
+            writer.end();
+        } catch (const zor::Refusal &) {
+            // The receiver gave up first, as it should.
+        }
+        drain(pair[1]);
+    });
+    std::string why;
+    try {
+        zor::Receiver receiver(zor::Channel(pair[0], kPatient));
+        receiver.set_disk_reserve(reserve);
+        receiver.receive_offer();
+        receiver.accept();
+        receiver.receive_folder(into.string());
+    } catch (const zor::Refusal &refusal) {
+        why = refusal.what();
+    }
+    feeder.join();
+    return why;
+}
+
+// Streams that are whole but name places they must not touch, carry nodes that open the
+// host's devices, go past what they announced or would fill the disk: each is refused, and
+// nothing outside the folder is made.
+TEST_F(Transfer, TheReceiverTakesOnlyWhatAPictureMayHold) {
+    using zor::FrameType;
+    const std::uint64_t disk = std::uint64_t{1} << 60;
     const struct {
-        std::vector<std::pair<zor::FrameType, std::string>> entries;
+        const char *name;
+        Frames frames;
+        const char *refusal;
+        std::uint64_t reserve;
     } cases[] = {
-        {{{zor::FrameType::kDirectory, "../escape"}}},
-        {{{zor::FrameType::kDirectory, "/tmp/escape"}}},
-        {{{zor::FrameType::kSymlink, "link"}, {zor::FrameType::kDirectory, "link/inside"}}},
-        {{{zor::FrameType::kFile, "missing-parent/file"}}},
+        {"parent", {announce(0, 9), entry(FrameType::kDirectory, "../escape")}, "out of place", 0},
+        {"absolute",
+         {announce(0, 9), entry(FrameType::kDirectory, scratch_.path.string() + "/escape")},
+         "out of place",
+         0},
+        {"through a link",
+         {announce(0, 9), entry(FrameType::kSymlink, "link"),
+          entry(FrameType::kDirectory, "link/inside")},
+         "out of place",
+         0},
+        {"no parent", {announce(0, 9), entry(FrameType::kFile, "missing/file")}, "out of place", 0},
+        {"a device",
+         {announce(0, 9), entry(FrameType::kNode, "null", S_IFCHR, makedev(1, 3))},
+         "device node",
+         0},
+        {"a block device",
+         {announce(0, 9), entry(FrameType::kNode, "disk", S_IFBLK, makedev(8, 0))},
+         "device node",
+         0},
+        {"a fifo", {announce(0, 9), entry(FrameType::kNode, "fifo", S_IFIFO, 0)}, "fifo", 0},
+        {"bytes beyond the announcement",
+         {announce(10, 9), entry(FrameType::kFile, "big", 0100000, 20)},
+         "more bytes than it announced",
+         0},
+        {"entries beyond the announcement",
+         {announce(0, 1), entry(FrameType::kDirectory, "a"), entry(FrameType::kDirectory, "b")},
+         "more entries than it announced",
+         0},
+        {"no announcement", {entry(FrameType::kDirectory, "a")}, "where 11 belongs", 0},
+        {"a full disk", {announce(0, 9)}, "would keep less than", disk},
+        {"a disk that fills",
+         {announce(disk, 9), entry(FrameType::kFile, "huge", 0100000, disk)},
+         "would keep less than",
+         0},
     };
     for (const auto &c : cases) {
-        int pair[2];
-        socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair);
-        std::thread feeder([&] {
-            zor::Channel feed(pair[1], kPatient);
-            zor::FrameWriter writer(feed);
-            try {
-                writer.header();
-                writer.frame(zor::FrameType::kName, "web");
-                writer.frame(zor::FrameType::kRecord, "{}");
-                for (const auto &entry : c.entries) {
-                    zor::FieldWriter fields;
-                    fields.text(entry.second);
-                    if (entry.first == zor::FrameType::kSymlink) {
-                        fields.text(scratch_.path.string()).number(0).number(0);
-                    } else {
-                        fields.number(040755).number(0).number(0).number(0).number(0).number(0);
-                    }
-                    writer.frame(entry.first, fields.bytes());
-                }
-                writer.end();
-            } catch (const zor::Refusal &) {
-                // The receiver gave up first, as it should.
-            }
-            drain(pair[1]);
-        });
         const fs::path into = scratch_.path / "into";
-        EXPECT_NE(receive(zor::Channel(pair[0], kPatient), into).find("out of place"),
-                  std::string::npos)
-            << c.entries.back().second;
-        feeder.join();
-        EXPECT_FALSE(fs::exists(scratch_.path / "escape"));
-        EXPECT_FALSE(fs::exists(scratch_.path / "inside"));
+        EXPECT_NE(receive_frames(c.frames, into, c.reserve).find(c.refusal), std::string::npos)
+            << c.name;
+        EXPECT_FALSE(fs::exists(scratch_.path / "escape")) << c.name;
+        EXPECT_FALSE(fs::exists(scratch_.path / "inside")) << c.name;
+        EXPECT_FALSE(fs::exists(into / "null") || fs::exists(into / "disk") ||
+                     fs::exists(into / "fifo"))
+            << c.name;
         fs::remove_all(into);
     }
 }
