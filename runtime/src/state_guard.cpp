@@ -64,6 +64,39 @@ void make_private_folder(int directory, const std::string &path, const char *nam
     }
 }
 
+// Refuses path when a folder it lies in (after its links are resolved) could be changed by
+// someone other than root and this user: owned by another user, or writable by group or
+// others without the sticky bit (/tmp keeps its sticky bit, so it passes).
+void check_folders_above(const std::string &path) {
+    std::error_code error;
+    const std::filesystem::path real =
+        std::filesystem::canonical(std::filesystem::path(path).parent_path(), error);
+    if (error) {
+        throw Refusal(kStateFailure,
+                      "cannot resolve the folder of '" + path + "': " + error.message());
+    }
+    for (std::filesystem::path folder = real;; folder = folder.parent_path()) {
+        struct stat info {};
+        if (stat(folder.c_str(), &info) != 0) {
+            throw Refusal(kStateFailure,
+                          "cannot look at '" + folder.string() + "': " + errno_text(errno));
+        }
+        const bool owner_trusted = info.st_uid == 0 || info.st_uid == geteuid();
+        const bool shared =
+            (info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (info.st_mode & S_ISVTX) == 0;
+        if (!owner_trusted || shared) {
+            refuse_unsafe(path,
+                          "lies in '" + folder.string() + "', which " +
+                              (owner_trusted ? "group or others may write without the "
+                                               "sticky bit"
+                                             : "uid " + std::to_string(info.st_uid) + " owns"));
+        }
+        if (folder == folder.root_path()) {
+            return;
+        }
+    }
+}
+
 }  // namespace
 
 OwnedFd open_state_directory(const std::string &path) {
@@ -79,6 +112,7 @@ OwnedFd open_state_directory(const std::string &path) {
                           "cannot make state directory '" + path + "': " + errno_text(errno));
         }
     }
+    check_folders_above(path);
     OwnedFd directory(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!directory.valid()) {
         if (errno == ELOOP ||

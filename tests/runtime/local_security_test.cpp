@@ -67,6 +67,7 @@ TEST_F(LocalSecurity, AStateDirectoryOthersCouldWriteIsRefused) {
         std::string prepare;  // run in the case's state directory D
         std::string words;
         int status;
+        const char *below = "";  // the state directory, below D
     } cases[] = {
         {"owned by nobody, with a link for the new record",
          "ln -s " + canary_ + " $D/state.json.new && chown -h -R 65534 $D", "create -n c1",
@@ -83,6 +84,10 @@ TEST_F(LocalSecurity, AStateDirectoryOthersCouldWriteIsRefused) {
          kUnsafeState},
         {"the directory a link", "rmdir $D && mkdir $D.real && ln -s $D.real $D", "list",
          kUnsafeState},
+        {"in a folder of nobody's", "chmod 0755 $D && chown 65534 $D && mkdir -m 0700 $D/s", "list",
+         kUnsafeState, "/s"},
+        {"in a folder its group may write", "chmod 0775 $D && mkdir -m 0700 $D/s", "list",
+         kUnsafeState, "/s"},
         {"a link for the new record, planted before", "ln -s " + canary_ + " $D/state.json.new",
          "create -n c1 && zor-sys destroy -n c1", 0},
     };
@@ -93,8 +98,8 @@ TEST_F(LocalSecurity, AStateDirectoryOthersCouldWriteIsRefused) {
                       .exit_status,
                   0)
             << c.what;
-        const Ran ran =
-            real_runtime::shell("export ZOR_RUNTIME_STATE=" + directory + "; zor-sys " + c.words);
+        const Ran ran = real_runtime::shell("export ZOR_RUNTIME_STATE=" + directory + c.below +
+                                            "; zor-sys " + c.words);
         EXPECT_EQ(ran.exit_status, c.status) << c.what << ": " << ran.err;
         if (c.status == kUnsafeState) {
             EXPECT_NE(ran.err.find("refusing the state in '" + directory), std::string::npos)
