@@ -10,7 +10,7 @@
 namespace zor {
 
 // The largest configuration file taken, in bytes.
-constexpr std::size_t kConfigurationLimit = 64 * 1024;
+constexpr std::size_t kConfigurationLimit = std::size_t{64} * 1024;
 
 // The whole text of the file at path; refuses with kUsage (saying why) anything but a regular
 // file, reached without a symbolic link as its last component, of at most

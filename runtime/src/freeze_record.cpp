@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -169,12 +170,9 @@ bool has_any_freeze_record(const Command &command) {
     // The records' folders without the state: this is asked before the lock is taken.
     const std::string containers = container_directory(command, command.is_system(), "");
     std::error_code error;
-    for (const auto &entry : std::filesystem::directory_iterator(containers, error)) {
-        if (has_freeze_record(entry.path().string())) {
-            return true;
-        }
-    }
-    return false;
+    const std::filesystem::directory_iterator folders(containers, error);
+    return std::any_of(begin(folders), end(folders),
+                       [](const auto &entry) { return has_freeze_record(entry.path().string()); });
 }
 
 void settle_abandoned_freezes(Command &command) {
