@@ -9,7 +9,8 @@
 #   build    the compilers and libraries that build the libraries, the runtime and the demos
 #            (build-essential: dpkg-buildpackage requires it too)
 #   runtime  what real containers need: runc, the busybox of the first base image, the
-#            namespace and network tools, iptables (CRIU locks a container's network with it)
+#            namespace and network tools, nftables (containers' published ports and NAT),
+#            iptables (CRIU locks a container's network with it)
 #   test     the whole test command: clang and its sanitizer and fuzzer runtimes, formatting
 #            and static analysis, GoogleTest and Google Benchmark, Debian's sudo (the
 #            end-to-end test through the real sudo), rsyslog, man and groff (the manual page
@@ -22,7 +23,7 @@
 
 # shellcheck disable=SC2034  # the groups are read through dependency_group
 dependencies_build=(build-essential cmake make g++ pkgconf binutils nlohmann-json3-dev zlib1g-dev libssl-dev)
-dependencies_runtime=(runc busybox-static util-linux iproute2 iptables procps)
+dependencies_runtime=(runc busybox-static util-linux iproute2 nftables iptables procps)
 dependencies_test=(clang clang-format clang-tidy libclang-rt-14-dev libgtest-dev libgmock-dev
     libbenchmark-dev sudo rsyslog man-db groff-base valgrind git)
 dependencies_package=(dpkg-dev debhelper lintian)

@@ -1,6 +1,8 @@
 // What the runtime adds to runc: zor_sys_start plus zor_sys_stop through the library, the
-// shell, sudo and zor-sys, beside runc run -d plus runc kill and runc delete of a bundle with
-// the same config.json and root filesystem, run directly, in the same run. Needs root.
+// shell, sudo and zor-sys, of a container with a network (its eth0 on the bridge) and of one
+// without (network=none), beside runc run -d plus runc kill and runc delete of a bundle with
+// the second's config.json and root filesystem, run directly, in the same run. Needs root;
+// runs in a network namespace of its own, so that the bridge is not made on the machine.
 #include <zorsys.h>
 
 #include "median_reporter.hpp"
@@ -10,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <sched.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -27,15 +30,24 @@ namespace fs = std::filesystem;
 std::string g_state;     // the runtime's state directory
 std::string g_baseline;  // the baseline's bundle and runc root
 char kName[] = "bench-web";
+char kBareName[] = "bench-bare";
 
-void BM_ZorSysStartStop(benchmark::State &state) {
-    zor_sys_handle handle{1, kName};
+void start_stop(benchmark::State &state, char *name) {
+    zor_sys_handle handle{1, name};
     for (auto _ : state) {
         if (zor_sys_start(&handle) != 0 || zor_sys_stop(&handle) != 0) {
             state.SkipWithError("zor_sys_start or zor_sys_stop failed");
             break;
         }
     }
+}
+
+void BM_ZorSysStartStop(benchmark::State &state) {
+    start_stop(state, kName);
+}
+
+void BM_ZorSysStartStopNoNetwork(benchmark::State &state) {
+    start_stop(state, kBareName);
 }
 
 bool runc(const std::vector<std::string> &words, std::string *out = nullptr,
@@ -77,6 +89,7 @@ void BM_RuncRunKillDelete(benchmark::State &state) {
 }
 
 BENCHMARK(BM_ZorSysStartStop)->UseRealTime()->Repetitions(15)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ZorSysStartStopNoNetwork)->UseRealTime()->Repetitions(15)->ReportAggregatesOnly(true);
 BENCHMARK(BM_RuncRunKillDelete)->UseRealTime()->Repetitions(15)->ReportAggregatesOnly(true);
 
 int shell(const std::string &command) {
@@ -98,11 +111,16 @@ bool prepare() {
                .c_str(),
            1);
     setenv("ZOR_RUNTIME_STATE", g_state.c_str(), 1);
+    fs::create_directories(g_state);
+    std::ofstream(g_state + "/bare.conf") << "network=none\n";
+    std::ofstream(g_state + "/network.conf") << "nat=no\n";
     if (shell("zor-sys create -n bench-web && zor-sys start -n bench-web && "
-              "zor-sys stop -n bench-web") != 0) {
+              "zor-sys stop -n bench-web && zor-sys create -n bench-bare -f " +
+              g_state +
+              "/bare.conf && zor-sys start -n bench-bare && zor-sys stop -n bench-bare") != 0) {
         return false;
     }
-    const std::string container = g_state + "/containers/sys/bench-web";
+    const std::string container = g_state + "/containers/sys/bench-bare";
     std::ifstream in(container + "/config.json");
     nlohmann::json config = nlohmann::json::parse(in);
     config["root"]["path"] = container + "/rootfs";
@@ -114,6 +132,7 @@ bool prepare() {
 
 void clean_up() {
     shell("zor-sys stop -n bench-web >/dev/null 2>&1; zor-sys destroy -n bench-web");
+    shell("zor-sys stop -n bench-bare >/dev/null 2>&1; zor-sys destroy -n bench-bare");
     runc({"delete", "--force", "baseline"});
     shell("rm -rf '" + fs::path(g_state).parent_path().string() + "'");
 }
@@ -126,6 +145,10 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "runtime_start_stop_bench: needs root (real containers)\n");
         return 1;
     }
+    if (unshare(CLONE_NEWNET) != 0 || std::system("ip link set lo up") != 0) {
+        std::fprintf(stderr, "runtime_start_stop_bench: cannot make a network namespace\n");
+        return 1;
+    }
     if (!prepare()) {
         std::fprintf(stderr, "runtime_start_stop_bench: cannot prepare the containers\n");
         clean_up();
@@ -134,8 +157,12 @@ int main(int argc, char **argv) {
     bench_support::MedianReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     std::printf("\n");
-    reporter.print_ratio("zor_sys_start + zor_sys_stop / runc run + kill + delete",
+    reporter.print_ratio("zor_sys_start + zor_sys_stop, network / runc run + kill + delete",
                          "BM_ZorSysStartStop", "BM_RuncRunKillDelete");
+    reporter.print_ratio("zor_sys_start + zor_sys_stop, no network / runc run + kill + delete",
+                         "BM_ZorSysStartStopNoNetwork", "BM_RuncRunKillDelete");
+    reporter.print_ratio("zor_sys_start + zor_sys_stop, network / no network", "BM_ZorSysStartStop",
+                         "BM_ZorSysStartStopNoNetwork");
     benchmark::Shutdown();
     clean_up();
     return 0;

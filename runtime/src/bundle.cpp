@@ -2,6 +2,7 @@
 #include "bundle.hpp"
 
 #include "confinement.hpp"
+#include "host_network.hpp"
 #include "refusal.hpp"
 
 #include <fcntl.h>
@@ -39,7 +40,7 @@ constexpr char kHostLogSocket[] = "/dev/log";
 constexpr char kIdleInit[] = "trap 'exit 0' TERM; sleep 2147483647 & wait $!";
 constexpr char kSmallService[] =
     "trap 'exit 0' TERM; mkdir -p /tmp/www && echo ok > /tmp/www/index.html && "
-    "httpd -f -p \"127.0.0.1:${PORT:-8080}\" -h /tmp/www & wait $!";
+    "httpd -f -p \"${PORT:-8080}\" -h /tmp/www & wait $!";
 
 json default_mounts() {
     return json::array({
@@ -118,7 +119,9 @@ void write_bundle_config(const std::string &directory, const BundleSettings &set
     }
     // Out of range (a record from elsewhere; -1 would mean no limit at all): the default.
     const bool pids_valid = settings.pids_limit >= 1 && settings.pids_limit <= kMostPidsLimit;
-    resources["pids"]["limit"] = pids_valid ? settings.pids_limit : kDefaultPidsLimit;
+    if (settings.pids_controller) {
+        resources["pids"]["limit"] = pids_valid ? settings.pids_limit : kDefaultPidsLimit;
+    }
     json mounts = default_mounts();
     // The socket itself rather than a directory: the container's /dev is its own tmpfs. A
     // log daemon that makes its socket anew after the container started is not seen inside
@@ -126,6 +129,10 @@ void write_bundle_config(const std::string &directory, const BundleSettings &set
     add_host_binds(mounts, {kHostLogSocket}, {"bind", "nosuid", "noexec"});
     if (settings.host_base) {
         add_host_binds(mounts, {"/usr", "/lib", "/lib64"}, {"rbind", "ro", "nosuid", "nodev"});
+    }
+    json hook_args = {"zor-runtime", kLoopbackHookWord};
+    for (const std::string &word : settings.network_words) {
+        hook_args.push_back(word);
     }
     const json config = {
         {"ociVersion", "1.0.2-dev"},
@@ -147,7 +154,9 @@ void write_bundle_config(const std::string &directory, const BundleSettings &set
         {"mounts", mounts},
         {"hooks",
          {{"createRuntime",
-           {{{"path", settings.hook}, {"args", {"zor-runtime", kLoopbackHookWord}}}}}}},
+           {{{"path", settings.hook},
+             {"args", hook_args},
+             {"env", {"PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin"}}}}}}},
         {"linux",
          {{"resources", resources},
           {"cgroupsPath", settings.cgroups_path},
@@ -174,7 +183,7 @@ void write_bundle_config(const std::string &directory, const BundleSettings &set
     }
 }
 
-int run_loopback_hook() {
+int run_loopback_hook(const std::vector<std::string> &network_words) {
     const json state = json::parse(std::cin, nullptr, false);
     const pid_t pid = state.is_object() ? state.value("pid", 0) : 0;
     if (pid <= 0) {
@@ -183,6 +192,11 @@ int run_loopback_hook() {
     }
     try {
         bring_loopback_up(pid);
+        // runc has CRIU restore a network namespace empty: on a restore too, this hook gives
+        // it its eth0, with the same address and MAC, before the sockets come back.
+        if (!network_words.empty()) {
+            connect_container(pid, veth_plan_from_words(network_words));
+        }
     } catch (const Refusal &refusal) {
         std::fprintf(stderr, "zor-runtime: %s\n", refusal.what());
         return 1;

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 namespace zor {
 
@@ -20,16 +21,20 @@ struct BundleSettings {
     long long memory_swap_bytes = 0;  // memory plus swap
     long long cpu_quota = 0;          // microseconds per 100 ms period
     std::string cpus;
-    long long pids_limit = 0;  // processes and threads; 0: kDefaultPidsLimit
+    long long pids_limit = 0;     // processes and threads; 0: kDefaultPidsLimit
+    bool pids_controller = true;  // false: the host has none, and no limit is asked
+    // The hook's words that give the container its eth0 (host_network.hpp); none: loopback only.
+    std::vector<std::string> network_words;
 };
 
 // The word after which this program acts as runc's createRuntime hook: it reads the
-// container's state (JSON) on standard input and brings up the loopback interface of its
-// network namespace.
+// container's state (JSON) on standard input, brings up the loopback interface of its
+// network namespace and, when further words say how, gives it its eth0.
 constexpr char kLoopbackHookWord[] = "--loopback-hook";
 
-// The hook's work: reads the state from standard input; returns the exit status.
-int run_loopback_hook();
+// The hook's work: reads the state from standard input; network_words are the words after
+// kLoopbackHookWord. Returns the exit status.
+int run_loopback_hook(const std::vector<std::string> &network_words);
 
 // Writes directory/config.json: PID, mount, IPC, UTS and network namespaces (no cgroup
 // namespace, so that a process inside sees the runtime's cgroup path with its name), the

@@ -3,6 +3,7 @@
 // first and lets runc make the container anew from the images.
 #include "checkpoints.hpp"
 
+#include "container_network.hpp"
 #include "criu_lookup.hpp"
 #include "filesystems.hpp"
 #include "freeze_record.hpp"
@@ -147,12 +148,14 @@ void restore_picture(Command &command, bool system, Container &container,
     try {
         swap_changes(home, lower, container.overlay, *staged);
         swapped = true;
+        prepare_container_network(command, system, container);
         write_container_bundle(command, system, container);
-        // The bundle's hook brings the loopback up while CRIU sets the namespaces up, before
-        // the programs' sockets come back.
+        // The bundle's hook brings the loopback up and makes eth0 while CRIU sets the
+        // namespaces up, before the programs' sockets come back.
         runc.restore(id, criu, home, directory + kImages, work);
         clear_criu_traces();
         apply_cgroup_records(command, system, container);
+        announce_container(container, main_pid(command, system, container));
     } catch (...) {
         clear_criu_traces();
         // stop_container kills whatever was restored and removes runc's instance; the

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <fstream>
 
 namespace zor {
 
@@ -79,6 +80,26 @@ long long checked_pids_limit(const std::string &value, const std::string &where)
                                   std::to_string(kMostPidsLimit) + ", not '" + value + "'");
     }
     return number;
+}
+
+bool has_pids_controller(const Cgroups &cgroups) {
+    for (const Hierarchy &hierarchy : cgroups.hierarchies()) {
+        if (!cgroups.pure_v2() && !hierarchy.unified) {
+            for (const std::string &controller : hierarchy.controllers) {
+                if (controller == "pids") {
+                    return true;
+                }
+            }
+        } else if (cgroups.pure_v2() && hierarchy.unified) {
+            std::ifstream offered(hierarchy.mount + "/cgroup.controllers");
+            for (std::string controller; offered >> controller;) {
+                if (controller == "pids") {
+                    return true;
+                }
+            }
+        }
+    }
+    return false;
 }
 
 json default_seccomp_profile() {

@@ -4,6 +4,8 @@
 // bundle's configuration beside them.
 #pragma once
 
+#include "cgroups.hpp"
+
 #include <nlohmann/json.hpp>
 
 #include <string>
@@ -20,6 +22,11 @@ constexpr long long kMostPidsLimit = 4194304;
 // The value of a configuration's pids=N as a number, 1 to kMostPidsLimit; refuses anything
 // else with kUsage, naming where (a file and line) it was read.
 long long checked_pids_limit(const std::string &value, const std::string &where);
+
+// True when the host's cgroups have a pids controller that runc can set for a container: a
+// v1 hierarchy of its own, or on a pure v2 layout one the root cgroup offers. runc refuses to
+// start a container whose limit it cannot set, so without one no limit is asked.
+bool has_pids_controller(const Cgroups &cgroups);
 
 // The linux.seccomp object of config.json (runc installs it with libseccomp): everything is
 // allowed except, with EPERM, what a container has no business calling: new namespaces

@@ -1,6 +1,8 @@
 // What the verbs share about one container: where it lives, what runc says of it, how it is
 // stopped.
 #include "bundle.hpp"
+#include "confinement.hpp"
+#include "container_network.hpp"
 #include "criu_lookup.hpp"
 #include "filesystems.hpp"
 #include "refusal.hpp"
@@ -178,6 +180,11 @@ void stop_container(Command &command, bool system, Container &container, bool at
             command.changed = true;
         }
     }
+    // Killed at once, its programs' connections must not be closed towards their peers: a
+    // restored copy carries them on.
+    if (at_once) {
+        release_container_network(command, system, container);
+    }
     RuncInstance instance = runc.state(id);
     if (instance.status == "paused") {
         runc.resume(id);
@@ -199,6 +206,7 @@ void stop_container(Command &command, bool system, Container &container, bool at
     if (left.exists || left.partial) {
         runc.remove(id, true);
     }
+    release_container_network(command, system, container);
     // What a start that was killed half-way can leave in the cgroup: runc's init process,
     // which no runc instance names any longer.
     const std::string cgroup = container_cgroup(command, system, container.name);
@@ -218,6 +226,8 @@ void write_container_bundle(Command &command, bool system, const Container &cont
     settings.hook = own_program();
     settings.host_base = container.base_is_builtin && container.base == kHostBase;
     settings.pids_limit = container.pids_limit;
+    settings.pids_controller = has_pids_controller(command.cgroups());
+    settings.network_words = container_hook_words(command, system, container);
     // runc sets the container's limits as it makes the cgroup, before the main process runs.
     for (const Limit &limit : container.limits) {
         // Checked when the limit was set: a decimal number above 0, or a cpuset text.

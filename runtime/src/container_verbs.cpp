@@ -1,6 +1,7 @@
 // The life cycle of a container: create, look up, start, stop, suspend, resume, destroy.
 #include "bundle.hpp"
 #include "configuration_file.hpp"
+#include "container_network.hpp"
 #include "filesystems.hpp"
 #include "options.hpp"
 #include "confinement.hpp"
@@ -55,8 +56,18 @@ void read_configuration(const std::string &path, Container &container) {
             container.pids_limit = checked_pids_limit(line.substr(equals + 1), where);
             continue;
         }
+        if (equals != std::string::npos && is_network_key(key)) {
+            try {
+                read_network_key(key, line.substr(equals + 1), container);
+            } catch (const Refusal &refusal) {
+                throw Refusal(refusal.status(), where + ": " + refusal.what());
+            }
+            continue;
+        }
         if (equals == std::string::npos || (key != "command" && key != "hostname")) {
-            throw Refusal(kUsage, where + ": expected command=..., hostname=... or pids=...");
+            throw Refusal(kUsage, where +
+                                      ": expected command=, hostname=, pids=, address=, "
+                                      "network= or publish=");
         }
         (key == "command" ? container.command : container.hostname) = line.substr(equals + 1);
     }
@@ -75,6 +86,7 @@ void create(Command &command) {
     Container container;
     container.name = name;
     container.base = kBuiltinBase;
+    container.network = true;
     if (system) {
         if (options.has("-m")) {
             const int megabytes = checked_number(options.required("-m"), "-m value");
@@ -97,6 +109,7 @@ void create(Command &command) {
             if (container.port <= 0 || container.port > 65535) {
                 throw Refusal(kUsage, "the -p value must be a port number, 1 to 65535");
             }
+            container.published.emplace_back(container.port, container.port);
         }
         const bool configured = options.has("-p") || options.has("-b");
         container.type = configured ? kApplicationTableType : kApplicationPlainType;
@@ -116,6 +129,7 @@ void create(Command &command) {
     if (command.domain->containers.count(name) != 0) {
         throw Refusal(kExists, "container '" + name + "' exists already");
     }
+    plan_container_network(command, container);
     add_container(command, system, container);
 }
 
@@ -162,6 +176,15 @@ void info(Command &command) {
     out += std::string("ROOTFS_KIND ") + (container.overlay ? "overlay" : "copy") + "\n";
     out += "CGROUP " + container_cgroup(command, system, container.name) + "\n";
     out += "HOSTNAME " + (container.hostname.empty() ? container.name : container.hostname) + "\n";
+    if (container.network) {
+        out += "ADDRESS " + container.address + "/" +
+               std::to_string(read_network_config(command.directory).prefix) + "\n";
+        out += "MAC " + container.mac + "\n";
+        for (const auto &port : container.published) {
+            out +=
+                "PUBLISH " + std::to_string(port.first) + ":" + std::to_string(port.second) + "\n";
+        }
+    }
     for (const auto &option : container.options) {
         out += "OPTION " + option.first + " " + option.second + "\n";
     }
@@ -195,13 +218,20 @@ void start(Command &command) {
     stop_container(command, system, container);
     ensure_root_filesystem(directory, base_image_path(command, system, container),
                            container.overlay);
+    prepare_container_network(command, system, container);
     write_container_bundle(command, system, container);
-    runc.run(id, directory, directory + "/runc.log");
+    try {
+        runc.run(id, directory, directory + "/runc.log");
+    } catch (...) {
+        release_container_network(command, system, container);
+        throw;
+    }
     try {
         // The control groups below the container's, with their limits.
         apply_cgroup_records(command, system, container);
     } catch (...) {
         runc.remove(id, true);
+        release_container_network(command, system, container);
         throw;
     }
 }

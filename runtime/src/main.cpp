@@ -128,8 +128,8 @@ int run(const std::string &program, const std::vector<std::string> &words) {
 int main(int argc, char **argv) {
     std::string program = argc > 0 ? argv[0] : "";
     program = program.substr(program.rfind('/') + 1);
-    if (argc == 2 && std::string(argv[1]) == zor::kLoopbackHookWord) {
-        return zor::run_loopback_hook();
+    if (argc >= 2 && std::string(argv[1]) == zor::kLoopbackHookWord) {
+        return zor::run_loopback_hook(std::vector<std::string>(argv + 2, argv + argc));
     }
     if (program != "zor-sys" && program != "zor-app" && program != "zor-target") {
         std::fprintf(stderr, "%s: start this program as zor-sys, zor-app or zor-target\n",

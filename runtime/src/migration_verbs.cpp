@@ -14,6 +14,7 @@
 // nothing, and goes on waiting for its sender until its wait ends. A trusted sender's failure
 // ends zor-target, as before.
 #include "checkpoints.hpp"
+#include "container_network.hpp"
 #include "filesystems.hpp"
 #include "freeze_record.hpp"
 #include "machine_identity.hpp"
@@ -113,6 +114,8 @@ void remove_sent_container(Command &command, Container &container) {
             Cgroups::move_back(binding.pid, binding.origin);
         }
     }
+    // Off the segment before its programs are killed: their connections live on there.
+    release_container_network(command, true, container);
     command.runc().remove(id, true);
     const std::string cgroup = container_cgroup(command, true, container.name);
     if (command.cgroups().exists(cgroup) && !command.cgroups().kill_all(cgroup)) {
@@ -156,7 +159,15 @@ void migrate(Command &command) {
     // Offered before the dump: a receiver that refuses costs the container no frozen moment.
     Sender sender(std::move(channel));
     sender.offer({container.name, container_to_json(container)});
-    dump_paused(command, true, container, picture);
+    // Off the segment from before the dump until it runs there: the frozen copy here must not
+    // acknowledge what its peers send meanwhile, which the copy there would never see.
+    hold_container_network(command, true, container, true);
+    try {
+        dump_paused(command, true, container, picture);
+    } catch (...) {
+        hold_container_network(command, true, container, false);
+        throw;
+    }
     try {
         sender.send_folder(picture);
         sender.await_running(kRunningWait);
@@ -165,11 +176,13 @@ void migrate(Command &command) {
         FreezeRecord::mark_committed(container_directory(command, true, container.name));
     } catch (const Refusal &refusal) {
         remove_tree(picture);
+        hold_container_network(command, true, container, false);
         resume_after_dump(command, true, container);
         throw Refusal(kMigrationFailure,
                       refusal.what() + std::string("; the container runs here as before"));
     } catch (...) {
         remove_tree(picture);
+        hold_container_network(command, true, container, false);
         resume_after_dump(command, true, container);
         throw;
     }
@@ -201,6 +214,10 @@ std::string reason_to_refuse(const std::string &directory, const Container &reco
     if (state.system.containers.count(record.name) != 0) {
         return "container '" + record.name + "' exists here already";
     }
+    std::string network = network_refusal(directory, state, record);
+    if (!network.empty()) {
+        return network;
+    }
     if (!record.base_is_builtin) {
         for (const Base &base : state.system.bases) {
             if (base.name == record.base) {
@@ -222,6 +239,10 @@ void adopt_and_restore(Command &command, const Container &record, const std::str
     // adopt_container refuses a name taken meanwhile, so what is recorded under the name
     // after a failure is what this receiver began to make.
     const bool taken = state.system.containers.count(record.name) != 0;
+    const std::string network = network_refusal(command.directory, state, record);
+    if (!network.empty()) {
+        throw Refusal(kMigrationFailure, network);
+    }
     try {
         Container &container = adopt_container(command, true, record);
         // The picture holds an overlay's upper folder or a whole tree, as the sender's root

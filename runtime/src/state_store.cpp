@@ -77,7 +77,11 @@ static void to_json(json &j, const Container &container) {
              {"snapshots", container.snapshots},
              {"checkpoints", container.checkpoints},
              {"groups", container.groups},
-             {"registered", container.registered}};
+             {"registered", container.registered},
+             {"network", container.network},
+             {"address", container.address},
+             {"mac", container.mac},
+             {"published", container.published}};
 }
 static void from_json(const json &j, Container &container) {
     container.name = j.at("name").get<std::string>();
@@ -97,6 +101,10 @@ static void from_json(const json &j, Container &container) {
     container.checkpoints = j.value("checkpoints", std::vector<Snapshot>());
     container.groups = j.value("groups", std::vector<Group>());
     container.registered = j.value("registered", std::vector<std::pair<int, int>>());
+    container.network = j.value("network", false);
+    container.address = j.value("address", std::string());
+    container.mac = j.value("mac", std::string());
+    container.published = j.value("published", std::vector<std::pair<int, int>>());
 }
 static void to_json(json &j, const Base &base) {
     j = json{{"name", base.name}, {"created", base.created}};

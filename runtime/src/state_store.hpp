@@ -62,6 +62,12 @@ struct Container {
     std::vector<Snapshot> checkpoints;
     std::vector<Group> groups;
     std::vector<std::pair<int, int>> registered;  // pid, vpid
+    // Its place on the host's network: an eth0 with this address and MAC, and the host ports
+    // published to its ports. Records made before containers had a network have none.
+    bool network = false;
+    std::string address;  // A.B.C.D
+    std::string mac;
+    std::vector<std::pair<int, int>> published;  // host port, container port
 };
 
 struct Base {

@@ -71,8 +71,8 @@ pid_t main_pid(Command &command, bool system, const Container &container);
 // at_once, SIGKILL at once: for programs that are replaced, whose ending does not matter.
 void stop_container(Command &command, bool system, Container &container, bool at_once = false);
 
-// Writes the container's config.json from its record: its main process, and the limits it
-// keeps now (runc sets them when it makes the cgroup, on start and on restore alike).
+// Writes the container's config.json from its record: its main process, the limits it keeps
+// now (runc sets them when it makes the cgroup, on start and on restore alike) and its eth0.
 void write_container_bundle(Command &command, bool system, const Container &container);
 
 // Makes the cgroups of a container's control groups and sets every limit its record keeps,

@@ -113,7 +113,10 @@ err=$(ZOR_RUNTIME_STATE=$state "$sbin/zor-target" 2>&1) || status=$?
 case "$err" in *-n*) ;; *) fail "installed zor-target's refusal does not name -n: '$err'" ;; esac
 if [ "$(id -u)" -eq 0 ] && command -v runc >/dev/null && [ -x /bin/busybox ]; then
     export ZOR_RUNTIME_STATE=$state
-    "$sbin/zor-sys" create -n package-test >/dev/null || fail "installed zor-sys cannot create"
+    # Loopback only: the container would otherwise make a bridge on this machine's network.
+    echo network=none >"$state/package-test.conf"
+    "$sbin/zor-sys" create -n package-test -f "$state/package-test.conf" >/dev/null ||
+        fail "installed zor-sys cannot create"
     "$sbin/zor-sys" start -n package-test >/dev/null ||
         fail "installed zor-sys cannot start a container (is its hook usr/sbin/zor-runtime?)"
     status=0
