@@ -1,6 +1,7 @@
 // config.json in the OCI bundle format that runc 1.1 reads, and the loopback set-up.
 #include "bundle.hpp"
 
+#include "capability_set.hpp"
 #include "confinement.hpp"
 #include "host_network.hpp"
 #include "refusal.hpp"
@@ -95,7 +96,10 @@ void add_host_binds(json &mounts, std::initializer_list<const char *> paths,
 }  // namespace
 
 void write_bundle_config(const std::string &directory, const BundleSettings &settings) {
-    const json capabilities = {"CAP_AUDIT_WRITE", "CAP_KILL", "CAP_NET_BIND_SERVICE"};
+    json capabilities = json::array();
+    for (const NamedCapability &capability : kContainerCapabilities) {
+        capabilities.push_back(capability.name);
+    }
     json env = {"PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin", "HOME=/root"};
     if (settings.port > 0) {
         env.push_back("PORT=" + std::to_string(settings.port));

@@ -13,12 +13,15 @@
 // fails the handshake (a stranger, a port scan, garbage, a peer that stalls), telling it
 // nothing, and goes on waiting for its sender until its wait ends. A trusted sender's failure
 // ends zor-target, as before.
+#include "capability_set.hpp"
 #include "checkpoints.hpp"
 #include "container_network.hpp"
 #include "filesystems.hpp"
 #include "freeze_record.hpp"
 #include "machine_identity.hpp"
 #include "options.hpp"
+#include "picture_checks.hpp"
+#include "received_record.hpp"
 #include "refusal.hpp"
 #include "stream_socket.hpp"
 #include "tls_channel.hpp"
@@ -291,6 +294,7 @@ void receive(Command &command, Receiver &receiver, const std::string &name,
     } else {
         try {
             record = container_from_json(offer.record);
+            check_received_record(record);
             why = record.name != name ? "the record is of another container"
                                       : reason_to_refuse(command.directory, record);
         } catch (const Refusal &refusal) {
@@ -304,6 +308,8 @@ void receive(Command &command, Receiver &receiver, const std::string &name,
     receiver.accept();
     try {
         receiver.receive_folder(picture);
+        // CRIU restores what the images say; they must say what this machine would allow.
+        check_picture(picture + "/images", container_capability_mask());
         adopt_and_restore(command, record, picture);
     } catch (const Refusal &refusal) {
         try {

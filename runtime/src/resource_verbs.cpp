@@ -258,4 +258,11 @@ void resource_verb(Command &command) {
     }
 }
 
+std::string checked_limit(const std::string &kind, const std::string &value) {
+    if (std::find(std::begin(kKinds), std::end(kKinds), kind) == std::end(kKinds)) {
+        throw Refusal(kUsage, "no limit of kind '" + kind + "'");
+    }
+    return checked_value(kind, value);
+}
+
 }  // namespace zor

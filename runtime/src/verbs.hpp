@@ -93,6 +93,9 @@ void record_verb(Command &command);
 void checkpoint_verb(Command &command);
 // limit, unlimit, usage
 void resource_verb(Command &command);
+// A limit as limit and create -m take it: kind cpu, core, mem or memsw and a value they
+// accept; returns the value, refuses with kUsage.
+std::string checked_limit(const std::string &kind, const std::string &value);
 // create -g / -c, destroy -g, bind, unbind, register, unregister, pidlist
 void group_verb(Command &command);
 // migrate: sends a running system container to a zor-target, and removes it here once it

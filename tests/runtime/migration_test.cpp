@@ -10,12 +10,15 @@
 #include "refusal.hpp"
 #include "stream_socket.hpp"
 #include "tls_channel.hpp"
+#include "transfer.hpp"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,6 +28,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <thread>
 
 namespace {
@@ -263,9 +267,12 @@ TEST_F(RuntimeMigration, FaultsLeaveTheContainerOnceAndRunning) {
              int port = 0;
              auto receiving = target("stays", port, stranger);
              const Ran ran = sys("migrate -n stays -d 127.0.0.1 -p " + std::to_string(port));
+             // It drops the sender that refused it and waits on, until it is ended.
+             EXPECT_TRUE(wait_until(
+                 [&] { return receiving->err().find("dropped a connection") != std::string::npos; },
+                 std::chrono::seconds(10)));
              kill(receiving->pid(), SIGTERM);
              receiving->finish();
-             EXPECT_NE(receiving->err().find("dropped a connection"), std::string::npos);
              EXPECT_FALSE(fs::exists(stranger + "/containers/sys/stays"));
              real_runtime::clear(stranger);
              return std::to_string(ran.exit_status) + " " + ran.err;
@@ -382,6 +389,119 @@ TEST_F(RuntimeMigration, StrangersAreDroppedAndTheSenderStillComes) {
     EXPECT_NE(lines[1].find("certificate SHA256:"), std::string::npos) << lines[1];
     EXPECT_NE(lines[2].find("no answer"), std::string::npos) << lines[2];
     real_runtime::clear(stranger);
+}
+
+// A protobuf varint, as CRIU's images hold numbers.
+std::string varint(std::uint64_t value) {
+    std::string bytes;
+    do {
+        bytes.push_back(static_cast<char>((value & 0x7FU) | (value > 0x7FU ? 0x80U : 0U)));
+        value >>= 7U;
+    } while (value != 0);
+    return bytes;
+}
+
+std::string whole_file(const fs::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+// Replaces every from in the core images of picture by to (of the same length); returns how
+// many it replaced.
+int patch_cores(const fs::path &picture, const std::string &from, const std::string &to) {
+    int replaced = 0;
+    for (const auto &entry : fs::directory_iterator(picture / "images")) {
+        if (entry.path().filename().string().rfind("core-", 0) != 0) {
+            continue;
+        }
+        std::string bytes = whole_file(entry.path());
+        for (std::size_t at = bytes.find(from); at != std::string::npos;
+             at = bytes.find(from, at + to.size())) {
+            bytes.replace(at, from.size(), to);
+            ++replaced;
+        }
+        std::ofstream(entry.path(), std::ios::binary | std::ios::trunc) << bytes;
+    }
+    return replaced;
+}
+
+// A machine the receiver trusts, sending what it likes: each forged record or picture is
+// refused, and nothing of it (record, files, cgroups, processes) is left at the receiver.
+TEST_F(RuntimeMigration, ATrustedPeerGetsNothingPastTheChecks) {
+    ASSERT_EQ(sys("create -n forged -f " + configuration("forged", kCounter)).exit_status, 0);
+    ASSERT_EQ(sys("start -n forged").exit_status, 0);
+    ASSERT_EQ(sys("checkpoint -n forged -t real").exit_status, 0);
+    const fs::path real = state_ + "/containers/sys/forged/checkpoints/real";
+    const nlohmann::json record = nlohmann::json::parse(whole_file(real / "record.json"));
+    const zor::Milliseconds patient(30000);
+    const std::uint64_t allowed = (1U << 5U) | (1U << 10U) | (1U << 29U);
+    const std::uint64_t admin = allowed | (1U << 21U);  // CAP_SYS_ADMIN
+    const std::string no_new_privs = std::string("\x90\x01\x01", 3);
+    const struct {
+        const char *name;
+        std::function<void(nlohmann::json &, const fs::path &)> forge;
+        const char *refusal;
+    } cases[] = {
+        {"a group outside the runtime's tree",
+         [](nlohmann::json &forged, const fs::path &) {
+             forged["groups"] = {{{"name", "../../zor-forged-escape"},
+                                  {"limits", {{{"kind", "mem"}, {"value", "64"}}}},
+                                  {"bound", nlohmann::json::array()}}};
+         },
+         "refused: the record is refused: the group name"},
+        {"a device node",
+         [](nlohmann::json &, const fs::path &picture) {
+             ASSERT_EQ(mknod((picture / "rootfs" / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)),
+                       0);
+         },
+         "entry 'rootfs/null' is a device node"},
+        {"a process with CAP_SYS_ADMIN",
+         [&](nlohmann::json &, const fs::path &picture) {
+             EXPECT_GT(patch_cores(picture, varint(allowed), varint(admin)), 0);
+         },
+         "holds capabilities outside the container's set"},
+        {"a process without no_new_privs",
+         [&](nlohmann::json &, const fs::path &picture) {
+             EXPECT_GT(patch_cores(picture, no_new_privs, std::string("\x90\x01\x00", 3)), 0);
+         },
+         "lacks no_new_privs"},
+    };
+    const Ran shown = there("trust show");
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path picture = state_ + "/forged-picture";
+        fs::remove_all(picture);
+        ASSERT_EQ(
+            real_runtime::shell("cp -a " + real.string() + " " + picture.string()).exit_status, 0);
+        nlohmann::json forged = record;
+        c.forge(forged, picture);
+        int port = 0;
+        auto receiving = target("forged", port);
+        std::string said = "accepted";
+        try {
+            zor::Channel channel = zor::connect_to("127.0.0.1", port, patient);
+            zor::secure_channel(channel, zor::TlsRole::kSender, zor::machine_identity(state_),
+                                {shown.out.substr(0, shown.out.find('\n'))},
+                                std::chrono::steady_clock::now() + patient);
+            zor::Sender sender(std::move(channel));
+            sender.offer({"forged", forged.dump()});
+            sender.send_folder(picture.string());
+            sender.await_running(patient);
+            sender.commit();
+        } catch (const zor::Refusal &refusal) {
+            said = refusal.what();
+        }
+        EXPECT_NE(said.find(c.refusal), std::string::npos) << said;
+        EXPECT_EQ(receiving->finish(), 106) << receiving->err();
+        EXPECT_EQ(there("search -n forged").exit_status, 102);
+        EXPECT_FALSE(fs::exists(receiver_ + "/incoming"));
+        EXPECT_EQ(real_runtime::leftovers(receiver_), std::vector<std::string>{});
+        EXPECT_EQ(
+            real_runtime::shell("find /sys/fs/cgroup -maxdepth 6 -name zor-forged-escape").out, "");
+        fs::remove_all(picture);
+    }
 }
 
 TEST_F(RuntimeMigration, AReceiverRefusesAtOnceWhatItCannotTake) {
