@@ -2,6 +2,7 @@
 // and root filesystem's changes, and brought back in place of what runs later.
 #include "checkpoints.hpp"
 #include "filesystems.hpp"
+#include "freeze_record.hpp"
 #include "options.hpp"
 #include "refusal.hpp"
 #include "verbs.hpp"
@@ -41,13 +42,14 @@ void run_checkpoint(Command &command) {
     // What a checkpoint killed half-way left: its tag is not recorded.
     remove_tree(directory);
     dump_paused(command.host, reference, container, directory);
-    command.host.runc().resume(reference.runc_id());
+    resume_after_dump(command.host, reference);
     container.checkpoints.push_back(record_now(command, container, tag));
     command.changed = true;
 }
 
 // The running programs are stopped first; the limits and control groups become those of the
-// checkpoint's moment, as a loaded snapshot's do.
+// checkpoint's moment, as a loaded snapshot's do. A running container is dumped first into a
+// scratch folder, so that when the restore fails it is brought back running as it was.
 void run_restart(Command &command) {
     require_root(command);
     const Options &options = command.options();
@@ -68,6 +70,17 @@ void run_restart(Command &command) {
     std::stringstream text;
     text << in.rdbuf();
     const Container kept = container_from_json(text.str());
+    const std::string home = reference.directory();
+    // Where the running programs are kept until the restore is done; when this command is
+    // killed before, the next one restores them from there (recover_killed_restart).
+    const std::string fallback = restart_fallback_directory(home);
+    remove_tree(fallback);
+    const TreeRemover remove_fallback{fallback};
+    const bool was_running = reference.status() == 1;
+    if (was_running) {
+        dump_paused(command.host, reference, container, fallback);
+    }
+    const Container before = container;
     reference.stop(container, Ending::kAtOnce);
     container.limits = kept.limits;
     container.shared = kept.shared;
@@ -75,10 +88,52 @@ void run_restart(Command &command) {
     for (Group &group : container.groups) {
         group.bound.clear();
     }
-    // Recorded before the restore, which leaves the container stopped when it fails.
+    // Recorded before the restore: the limits of what is restored.
     command.save_now();
     command.changed = true;
-    restore_picture(command.host, reference, container, directory);
+    try {
+        restore_picture(command.host, reference, container, directory);
+    } catch (const Refusal &failure) {
+        if (!was_running) {
+            throw;
+        }
+        container = before;
+        for (Group &group : container.groups) {
+            group.bound.clear();
+        }
+        command.save_now();
+        restore_picture(command.host, reference, container, fallback);
+        FreezeRecord::release_of(home);
+        throw Refusal(failure.status(), failure, "the container runs as it did before");
+    }
+    FreezeRecord::release_of(home);
+}
+
+std::string restart_fallback_directory(const std::string &container_directory) {
+    return container_directory + "/restarting";
+}
+
+void recover_killed_restart(Command &command, Container &container) {
+    const ContainerRef reference = command.reference(container.name);
+    const std::string fallback = restart_fallback_directory(reference.directory());
+    const TreeRemover remove_fallback{fallback};
+    std::ifstream in(fallback + "/record.json");
+    // Without its record the dump was not finished: the programs were not stopped yet.
+    if (!in || reference.status() != 0) {
+        return;
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    const Container kept = container_from_json(text.str());
+    reference.stop(container, Ending::kAtOnce);
+    container.limits = kept.limits;
+    container.shared = kept.shared;
+    container.groups = kept.groups;
+    for (Group &group : container.groups) {
+        group.bound.clear();
+    }
+    command.changed = true;
+    restore_picture(command.host, reference, container, fallback);
 }
 
 void run_remove_checkpoint(Command &command) {

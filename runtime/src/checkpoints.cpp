@@ -7,6 +7,7 @@
 #include "criu_lookup.hpp"
 #include "file_replace.hpp"
 #include "filesystems.hpp"
+#include "freeze_record.hpp"
 #include "program_run.hpp"
 #include "refusal.hpp"
 #include "scope_guard.hpp"
@@ -79,6 +80,9 @@ void dump_paused(const Host &host, const ContainerRef &reference, const Containe
     const pid_t pid = reference.main_pid();
     make_directory(directory + kImages);
     make_directory(directory + kDumpWork);
+    const std::string home = reference.directory();
+    // Stays until resume_after_dump, or until the next command finds this one gone.
+    const FreezeRecord record(home);
     // A failed dump leaves no picture and no trace, and the container running as before
     // (or suspended, as status shows, when even the resume fails).
     ScopeGuard undo([&] {
@@ -88,14 +92,24 @@ void dump_paused(const Host &host, const ContainerRef &reference, const Containe
         if (runc.state(id).status == "paused") {
             runc.resume(id);
         }
+        record.release();
     });
     runc.pause(id);
     runc.checkpoint(id, criu, directory + kImages, directory + kDumpWork);
     clear_criu_traces();
     clear_network_lock(pid);
-    copy_tree(changes_directory(reference.directory(), container.overlay), directory + kChanges);
+    replace_with_copy(changes_directory(home, container.overlay), directory + kChanges,
+                      scratch_area(directory));
     write_file(directory + kRecord, container_to_json(container));
     undo.dismiss();
+}
+
+void resume_after_dump(const Host &host, const ContainerRef &reference) {
+    const std::string id = reference.runc_id();
+    if (host.runc().state(id).status == "paused") {
+        host.runc().resume(id);
+    }
+    FreezeRecord::release_of(reference.directory());
 }
 
 void restore_picture(const Host &host, const ContainerRef &reference, Container &container,
@@ -119,14 +133,23 @@ void restore_picture(const Host &host, const ContainerRef &reference, Container 
     const std::string work = home + kRestoreWork;
     remove_tree(work);
     make_directory(work);
+    const std::string lower = reference.base_image(container);
+    // Staged before anything changes; after the swap it holds the files the container had,
+    // which a failed restore puts back.
+    const auto staged = stage_changes(home, directory + kChanges);
+    bool swapped = false;
     // A failed restore kills whatever was restored and removes runc's instance; the
-    // container's cgroup goes with it, here as on stop. What is left shows in status and on
-    // destroy.
+    // container's cgroup goes with it, here as on stop, and its files are put back. What is
+    // left shows in status and on destroy.
     ScopeGuard undo([&] {
         clear_criu_traces();
         reference.take_down(container, Ending::kAtOnce);
+        if (swapped) {
+            swap_changes(home, lower, container.overlay, *staged);
+        }
     });
-    restore_changes(home, reference.base_image(container), container.overlay, directory + kChanges);
+    swap_changes(home, lower, container.overlay, *staged);
+    swapped = true;
     prepare_container_network(host, container);
     write_container_bundle(reference, container);
     // The bundle's hook brings the loopback up and makes eth0 while CRIU sets the namespaces

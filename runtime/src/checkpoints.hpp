@@ -26,12 +26,24 @@ namespace zor {
 void dump_paused(const Host &host, const ContainerRef &reference, const Container &container,
                  const std::string &directory);
 
+// Resumes a container that dump_paused left paused, and drops its freeze record.
+void resume_after_dump(const Host &host, const ContainerRef &reference);
+
 // Brings back a container whose program does not run (its runc instance removed) from the
 // picture in directory: the root filesystem's changes put back, `runc restore`, loopback up,
 // limits and control groups of the container's record applied. On failure the container is
-// left stopped with nothing of runc's or CRIU's left behind, and the refusal is thrown.
+// left stopped with its files as they were and nothing of runc's or CRIU's left behind, and
+// the refusal is thrown.
 void restore_picture(const Host &host, const ContainerRef &reference, Container &container,
                      const std::string &directory);
+
+// Where restart keeps the picture of the programs it replaces until the restore is done.
+std::string restart_fallback_directory(const std::string &container_directory);
+
+// After a restart that was killed (its freeze record's process gone): a container left
+// stopped between the end of its programs and the restore is restored from the fallback
+// picture, running as before the restart; the fallback picture is removed in every case.
+void recover_killed_restart(Command &command, Container &container);
 
 // container_to_json and container_from_json (state_store.hpp) write and read record.json.
 

@@ -1,6 +1,7 @@
 // The life cycle of a container: create, look up, start, stop, suspend, resume, share,
 // destroy, and the list of containers.
 #include "bundle.hpp"
+#include "configuration_file.hpp"
 #include "container_network.hpp"
 #include "filesystems.hpp"
 #include "options.hpp"
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 namespace zor {
 
@@ -39,10 +41,7 @@ const char *status_word(int status) {
 // and lines starting with '#' are ignored; unknown keys are refused so that a misspelt one
 // is not silently lost.
 void read_configuration(const std::string &path, Container &container) {
-    std::ifstream in(path);
-    if (!in) {
-        throw Refusal(kNotFound, "cannot read configuration file '" + path + "'");
-    }
+    std::stringstream in(read_configuration_text(path));
     std::string line;
     int number = 0;
     while (std::getline(in, line)) {
@@ -75,6 +74,10 @@ void read_configuration(const std::string &path, Container &container) {
         }
         (key == "command" ? container.command : container.hostname) = line.substr(equals + 1);
     }
+    if (container.hostname.size() > kHostNameLimit) {
+        throw Refusal(kUsage, path + ": the host name is longer than " +
+                                  std::to_string(kHostNameLimit) + " bytes");
+    }
 }
 
 }  // namespace
@@ -82,7 +85,7 @@ void read_configuration(const std::string &path, Container &container) {
 void run_create(Command &command) {
     const bool system = command.is_system();
     const Options &options = command.options();
-    const std::string &name = checked_name(options.required(ZOR_OPTION_NAME), "container");
+    const std::string &name = checked_container_name(options.required(ZOR_OPTION_NAME));
     Container container;
     container.name = name;
     container.base = kBuiltinBase;

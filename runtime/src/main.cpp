@@ -6,6 +6,7 @@
 // here.
 #include "bundle.hpp"
 #include "command.hpp"
+#include "freeze_record.hpp"
 #include "refusal.hpp"
 #include "state_store.hpp"
 #include "verb_table.hpp"
@@ -49,6 +50,17 @@ int run(unsigned tool, const std::vector<std::string> &words) {
     if (entry.lock == LockKind::kNone) {
         entry.handler(command);
         return command.exit_status;
+    }
+    if (zor::has_any_freeze_record(command)) {
+        // Settled under the exclusive lock, whatever the verb takes: thawing and restoring
+        // change the containers.
+        const zor::StateLock lock(host.directory(), zor::StateLock::Kind::kExclusive, kLockSeconds);
+        command.load();
+        zor::settle_abandoned_freezes(command);
+        if (command.changed) {
+            command.save_now();
+        }
+        command.changed = false;
     }
     const zor::StateLock lock(host.directory(),
                               entry.lock == LockKind::kShared ? zor::StateLock::Kind::kShared

@@ -17,6 +17,7 @@
 #include "checkpoints.hpp"
 #include "container_network.hpp"
 #include "filesystems.hpp"
+#include "freeze_record.hpp"
 #include "machine_identity.hpp"
 #include "options.hpp"
 #include "picture_checks.hpp"
@@ -97,16 +98,14 @@ std::string deadline_text(Milliseconds span) {
     return "the migration passed its time limit of " + std::to_string(span.count() / 1000) + " s";
 }
 
-// What is left of a container once its program runs elsewhere: runc's instance (killed
-// frozen, so that it never runs again beside the copy), its cgroups, its folder, its record.
+}  // namespace
+
 void remove_sent_container(Command &command, Container &container) {
     const std::string name = container.name;
     command.reference(name).remove_from_host(container, Ending::kFrozen);
     command.domain().containers.erase(name);
     command.changed = true;
 }
-
-}  // namespace
 
 void run_migrate(Command &command) {
     const Options &options = command.options();
@@ -148,12 +147,14 @@ void run_migrate(Command &command) {
         ScopeGuard kept([&] {
             remove_tree(picture);
             hold_container_network(reference, container, false);
-            command.host.runc().resume(reference.runc_id());
+            resume_after_dump(command.host, reference);
         });
         held.dismiss();
         sender.send_folder(picture);
         sender.await_running(kRunningWait);
+        FreezeRecord::mark_handed_over(reference.directory());
         sender.commit();
+        FreezeRecord::mark_committed(reference.directory());
         kept.dismiss();
     } catch (const Refusal &refusal) {
         throw Refusal(kMigrationFailure, refusal, "the container runs here as before");

@@ -2,9 +2,9 @@
 // images made from them, and the listings that show them in the forms the client libraries
 // read, for snapshots and checkpoints alike.
 #include "filesystems.hpp"
+#include "freeze_record.hpp"
 #include "options.hpp"
 #include "refusal.hpp"
-#include "scope_guard.hpp"
 #include "verbs.hpp"
 #include "zor_contract.h"
 
@@ -86,16 +86,16 @@ void run_save(Command &command) {
     const ContainerRef reference = command.reference(container.name);
     const Runc &runc = command.host.runc();
     const std::string id = reference.runc_id();
+    const std::string directory = reference.directory();
     if (reference.status() == 1) {
-        runc.pause(id);
-        ScopeGuard frozen([&] { runc.resume(id); });
-        copy_tree(changes_directory(reference.directory(), container.overlay),
-                  reference.snapshot_directory(name));
-        frozen.dismiss();
-        runc.resume(id);
+        // Thawed again on scope exit, whatever happens (freeze_record.hpp).
+        const FrozenContainer frozen(directory, runc, id);
+        replace_with_copy(changes_directory(directory, container.overlay),
+                          reference.snapshot_directory(name), scratch_area(directory));
+        frozen.thaw();
     } else {
-        copy_tree(changes_directory(reference.directory(), container.overlay),
-                  reference.snapshot_directory(name));
+        replace_with_copy(changes_directory(directory, container.overlay),
+                          reference.snapshot_directory(name), scratch_area(directory));
     }
     container.snapshots.push_back(record_now(command, container, name));
     command.changed = true;
