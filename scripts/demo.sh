@@ -111,6 +111,19 @@ else
     inside_demo || status=1
 fi
 
+# Containers on a network, a step of its own (scripts/demo-network.sh): two hosts and a client
+# in network namespaces of the demo's own; the client counts over one TCP connection while the
+# container moves from host A to host B.
+step "containers on a network: a client counts over one connection across a migration"
+if [ "$(id -u)" -ne 0 ]; then
+    echo "this step runs real containers and needs root: run this script as root"
+    status=1
+elif [ -z "${ZOR_RUNTIME_CRIU:-}" ] && ! command -v criu >/dev/null; then
+    echo "this step moves a container and needs CRIU"
+else
+    TMPDIR="$work/tmp" "$top/scripts/demo-network.sh" || status=1
+fi
+
 step "termination demo: callbacks on the relay thread"
 build/examples/termination-demo || status=$?
 

@@ -18,6 +18,8 @@
 #include <nlohmann/json.hpp>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -76,12 +78,15 @@ void add_host_binds(json &mounts, std::initializer_list<const char *> paths,
         listed.push_back(option);
     }
     for (const char *path : paths) {
-        struct stat info {};
-        if (stat(path, &info) == 0) {
+        // CRIU puts a bind mount back from its source path and cannot from a symbolic link,
+        // so the source is the directory a link names (/usr/lib for /lib).
+        char *resolved = realpath(path, nullptr);
+        if (resolved != nullptr) {
             json mount = json::object();
             mount["destination"] = path;
             mount["type"] = "bind";
-            mount["source"] = path;
+            mount["source"] = resolved;
+            std::free(resolved);
             mount["options"] = listed;
             mounts.push_back(mount);
         }

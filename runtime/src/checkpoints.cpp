@@ -6,6 +6,7 @@
 #include "container_network.hpp"
 #include "criu_lookup.hpp"
 #include "filesystems.hpp"
+#include "freeze_record.hpp"
 #include "program_run.hpp"
 #include "refusal.hpp"
 
@@ -83,14 +84,16 @@ void dump_paused(Command &command, bool system, Container &container,
     const pid_t pid = main_pid(command, system, container);
     make_directory(directory + kImages);
     make_directory(directory + kDumpWork);
+    const std::string home = container_directory(command, system, container.name);
+    // Stays until resume_after_dump, or until the next command finds this one gone.
+    const FreezeRecord record(home);
     try {
         runc.pause(id);
         runc.checkpoint(id, criu, directory + kImages, directory + kDumpWork);
         clear_criu_traces();
         clear_network_lock(pid);
-        copy_tree(changes_directory(container_directory(command, system, container.name),
-                                    container.overlay),
-                  directory + kChanges);
+        replace_with_copy(changes_directory(home, container.overlay), directory + kChanges,
+                          scratch_area(directory));
         write_file(directory + kRecord, container_to_json(container));
     } catch (...) {
         clear_criu_traces();
@@ -100,6 +103,7 @@ void dump_paused(Command &command, bool system, Container &container,
             if (runc.state(id).status == "paused") {
                 runc.resume(id);
             }
+            record.release();
         } catch (const Refusal &) {
             // The dump's refusal says more; the container stays suspended, as status shows.
         }
@@ -108,7 +112,11 @@ void dump_paused(Command &command, bool system, Container &container,
 }
 
 void resume_after_dump(Command &command, bool system, Container &container) {
-    command.runc().resume(container_runc_id(system, container.name));
+    const std::string id = container_runc_id(system, container.name);
+    if (command.runc().state(id).status == "paused") {
+        command.runc().resume(id);
+    }
+    FreezeRecord::release_of(container_directory(command, system, container.name));
 }
 
 void restore_picture(Command &command, bool system, Container &container,
@@ -132,9 +140,14 @@ void restore_picture(Command &command, bool system, Container &container,
     const std::string work = home + kRestoreWork;
     remove_tree(work);
     make_directory(work);
+    const std::string lower = base_image_path(command, system, container);
+    // Staged before anything changes; after the swap it holds the files the container had,
+    // which a failed restore puts back.
+    const auto staged = stage_changes(home, directory + kChanges);
+    bool swapped = false;
     try {
-        restore_changes(home, base_image_path(command, system, container), container.overlay,
-                        directory + kChanges);
+        swap_changes(home, lower, container.overlay, *staged);
+        swapped = true;
         prepare_container_network(command, system, container);
         write_container_bundle(command, system, container);
         // The bundle's hook brings the loopback up and makes eth0 while CRIU sets the
@@ -152,6 +165,9 @@ void restore_picture(Command &command, bool system, Container &container,
             const std::string cgroup = container_cgroup(command, system, container.name);
             if (command.cgroups().remove(cgroup)) {
                 command.cgroups().remove_parent_if_empty(cgroup);
+            }
+            if (swapped) {
+                swap_changes(home, lower, container.overlay, *staged);
             }
         } catch (const Refusal &) {
             // The restore's refusal says more; what is left shows in status and on destroy.

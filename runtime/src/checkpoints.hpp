@@ -35,7 +35,8 @@ void resume_after_dump(Command &command, bool system, Container &container);
 // Brings back a container whose program does not run (its runc instance removed) from the
 // picture in directory: the root filesystem's changes put back, `runc restore`, loopback up,
 // limits and control groups of the container's record applied. On failure the container is
-// left stopped with nothing of runc's or CRIU's left behind, and the refusal is thrown.
+// left stopped with its files as they were and nothing of runc's or CRIU's left behind, and
+// the refusal is thrown.
 void restore_picture(Command &command, bool system, Container &container,
                      const std::string &directory);
 
@@ -44,6 +45,14 @@ void restore_picture(Command &command, bool system, Container &container,
 // kNotFound when its base image is missing here, kWrongState when the name is taken. The
 // record's snapshots, checkpoints, bindings and registered processes stay behind.
 Container &adopt_container(Command &command, bool system, const Container &record);
+
+// Where restart keeps the picture of the programs it replaces until the restore is done.
+std::string restart_fallback_directory(const std::string &container_directory);
+
+// After a restart that was killed (its freeze record's process gone): a container left
+// stopped between the end of its programs and the restore is restored from the fallback
+// picture, running as before the restart; the fallback picture is removed in every case.
+void recover_killed_restart(Command &command, Container &container);
 
 // container_to_json and container_from_json (state_store.hpp) write and read record.json.
 

@@ -1,5 +1,6 @@
 // The life cycle of a container: create, look up, start, stop, suspend, resume, destroy.
 #include "bundle.hpp"
+#include "configuration_file.hpp"
 #include "container_network.hpp"
 #include "filesystems.hpp"
 #include "options.hpp"
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 namespace zor {
 
@@ -36,10 +38,7 @@ const char *status_word(int status) {
 // and lines starting with '#' are ignored; unknown keys are refused so that a misspelt one
 // is not silently lost.
 void read_configuration(const std::string &path, Container &container) {
-    std::ifstream in(path);
-    if (!in) {
-        throw Refusal(kNotFound, "cannot read configuration file '" + path + "'");
-    }
+    std::stringstream in(read_configuration_text(path));
     std::string line;
     int number = 0;
     while (std::getline(in, line)) {
@@ -72,6 +71,10 @@ void read_configuration(const std::string &path, Container &container) {
         }
         (key == "command" ? container.command : container.hostname) = line.substr(equals + 1);
     }
+    if (container.hostname.size() > kHostNameLimit) {
+        throw Refusal(kUsage, path + ": the host name is longer than " +
+                                  std::to_string(kHostNameLimit) + " bytes");
+    }
 }
 
 void create(Command &command) {
@@ -79,7 +82,7 @@ void create(Command &command) {
     const Options options =
         system ? Options(command.words, 1, {{"-n", true}, {"-m", true}, {"-b", true}, {"-f", true}})
                : Options(command.words, 1, {{"-n", true}, {"-p", true}, {"-b", true}});
-    const std::string &name = checked_name(options.required("-n"), "container");
+    const std::string &name = checked_container_name(options.required("-n"));
     Container container;
     container.name = name;
     container.base = kBuiltinBase;

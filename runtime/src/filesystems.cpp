@@ -4,6 +4,7 @@
 
 #include "program_run.hpp"
 #include "refusal.hpp"
+#include "scratch_folder.hpp"
 
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -46,6 +47,12 @@ bool mount_overlay(const std::string &directory, const std::string &lower) {
 void remove_tree(const std::string &path) {
     std::error_code error;
     fs::remove_all(path, error);
+}
+
+void replace_with_copy(const std::string &from, const std::string &to, const std::string &area) {
+    const ScratchFolder build(area);
+    copy_tree(from, build.content());
+    build.swap_with(to);
 }
 
 std::string minimal_image(const std::string &state_directory) {
@@ -136,43 +143,46 @@ std::string changes_directory(const std::string &container_directory, bool overl
     return container_directory + (overlay ? "/upper" : "/rootfs");
 }
 
+std::unique_ptr<ScratchFolder> stage_changes(const std::string &container_directory,
+                                             const std::string &snapshot) {
+    auto staged = std::make_unique<ScratchFolder>(scratch_area(container_directory));
+    copy_tree(snapshot, staged->content());
+    return staged;
+}
+
+void swap_changes(const std::string &container_directory, const std::string &lower, bool overlay,
+                  const ScratchFolder &staged) {
+    const std::string root = container_directory + "/rootfs";
+    if (!overlay) {
+        staged.swap_with(root);
+        return;
+    }
+    while (is_mounted(root, container_directory) && umount2(root.c_str(), MNT_DETACH) == 0) {
+    }
+    staged.swap_with(container_directory + "/upper");
+    // The overlay's work folder keeps nothing from one mount to the next; one that a killed
+    // command removed is made again.
+    std::error_code error;
+    fs::create_directories(container_directory + "/work", error);
+    ensure_root_filesystem(container_directory, lower, true);
+}
+
 void restore_changes(const std::string &container_directory, const std::string &lower, bool overlay,
                      const std::string &snapshot) {
-    const std::string root = container_directory + "/rootfs";
-    if (overlay) {
-        while (is_mounted(root, container_directory) && umount2(root.c_str(), MNT_DETACH) == 0) {
-        }
-        remove_tree(container_directory + "/upper");
-        remove_tree(container_directory + "/work");
-        copy_tree(snapshot, container_directory + "/upper");
-        std::error_code error;
-        fs::create_directories(container_directory + "/work", error);
-        ensure_root_filesystem(container_directory, lower, true);
-    } else {
-        copy_tree(snapshot, root + ".restored");
-        remove_tree(root);
-        std::error_code error;
-        fs::rename(root + ".restored", root, error);
-        if (error) {
-            throw Refusal(kHostFailure, "cannot put back " + root + ": " + error.message());
-        }
-    }
+    const auto staged = stage_changes(container_directory, snapshot);
+    swap_changes(container_directory, lower, overlay, *staged);
 }
 
 void make_image(const std::string &image, const std::string &lower, const std::string &snapshot,
                 bool overlay) {
-    const std::string build = image + ".partial";
+    const ScratchFolder build(scratch_area(fs::path(image).parent_path().string()));
     if (overlay) {
-        copy_tree(lower, build);
-        apply_changes(snapshot, build);
-        std::error_code error;
-        fs::rename(build, image, error);
-        if (error) {
-            throw Refusal(kHostFailure, "cannot make " + image + ": " + error.message());
-        }
+        copy_tree(lower, build.content());
+        apply_changes(snapshot, build.content());
     } else {
-        copy_tree(snapshot, image);
+        copy_tree(snapshot, build.content());
     }
+    build.swap_with(image);
 }
 
 }  // namespace zor

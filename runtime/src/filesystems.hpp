@@ -5,8 +5,10 @@
 //                                  upper/ and work/; snapshots/<tag>/ its saved changes
 #pragma once
 
+#include "scratch_folder.hpp"
 #include "tree_copy.hpp"
 
+#include <memory>
 #include <string>
 
 namespace zor {
@@ -42,7 +44,24 @@ void remove_container_directory(const std::string &container_directory);
 // The container's own changes as a directory: upper/ of an overlay, else rootfs/.
 std::string changes_directory(const std::string &container_directory, bool overlay);
 
-// Replaces the container's changes with those kept in snapshot; the container is stopped.
+// Replaces the folder to (which may not exist yet) with a copy of from (copy_tree), made in a
+// scratch folder of area (scratch_folder.hpp) and swapped in whole, so that to is the old
+// folder or the new, whole; refuses with kHostFailure.
+void replace_with_copy(const std::string &from, const std::string &to, const std::string &area);
+
+// Copies the changes kept in snapshot into a scratch folder of the container's; nothing of
+// the container changes yet.
+std::unique_ptr<ScratchFolder> stage_changes(const std::string &container_directory,
+                                             const std::string &snapshot);
+
+// Puts staged changes in place of the (stopped) container's own in one rename and mounts the
+// overlay again; staged then holds the old changes, and a second call puts those back. A
+// command killed at any point leaves the old changes or the new, and start works after it.
+void swap_changes(const std::string &container_directory, const std::string &lower, bool overlay,
+                  const ScratchFolder &staged);
+
+// Replaces the container's changes with those kept in snapshot (stage_changes, then
+// swap_changes); the container is stopped.
 void restore_changes(const std::string &container_directory, const std::string &lower, bool overlay,
                      const std::string &snapshot);
 
@@ -53,5 +72,13 @@ void make_image(const std::string &image, const std::string &lower, const std::s
 
 // Removes a directory tree; quiet when it is gone.
 void remove_tree(const std::string &path);
+
+// Removes path when the scope ends, however it ends.
+struct TreeRemover {
+    std::string path;
+    ~TreeRemover() { remove_tree(path); }
+    TreeRemover(const TreeRemover &) = delete;
+    TreeRemover &operator=(const TreeRemover &) = delete;
+};
 
 }  // namespace zor

@@ -4,6 +4,7 @@
 // it runs, reads the records, asks runc and the kernel, and saves the records if it changed
 // them.
 #include "bundle.hpp"
+#include "freeze_record.hpp"
 #include "refusal.hpp"
 #include "state_store.hpp"
 #include "verbs.hpp"
@@ -93,6 +94,20 @@ int run(const std::string &program, const std::vector<std::string> &words) {
         throw Refusal(zor::kUsage, "unknown verb 'migrate'");
     }
     command.directory = zor::state_directory();
+    if (zor::has_any_freeze_record(command)) {
+        // Settled under the exclusive lock, whatever the verb takes: thawing and restoring
+        // change the containers.
+        const zor::StateLock lock(command.directory, zor::StateLock::Kind::kExclusive,
+                                  kLockSeconds);
+        zor::State state = zor::load_state(command.directory);
+        command.state = &state;
+        command.domain = command.is_system() ? &state.system : &state.application;
+        zor::settle_abandoned_freezes(command);
+        if (command.changed) {
+            zor::save_state(command.directory, state);
+        }
+        command.changed = false;
+    }
     const zor::StateLock lock(
         command.directory,
         entry.reads_only ? zor::StateLock::Kind::kShared : zor::StateLock::Kind::kExclusive,

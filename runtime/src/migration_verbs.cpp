@@ -17,6 +17,7 @@
 #include "checkpoints.hpp"
 #include "container_network.hpp"
 #include "filesystems.hpp"
+#include "freeze_record.hpp"
 #include "machine_identity.hpp"
 #include "options.hpp"
 #include "picture_checks.hpp"
@@ -107,8 +108,8 @@ int checked_port(const Options &options) {
     return port;
 }
 
-// What is left of a container once its program runs elsewhere: runc's instance (killed
-// frozen, so that it never runs again beside the copy), its cgroups, its folder, its record.
+}  // namespace
+
 void remove_sent_container(Command &command, Container &container) {
     const std::string id = container_runc_id(true, container.name);
     for (Group &group : container.groups) {
@@ -131,6 +132,8 @@ void remove_sent_container(Command &command, Container &container) {
     command.domain->containers.erase(container.name);
     command.changed = true;
 }
+
+namespace {
 
 void migrate(Command &command) {
     const Options options(command.words, 1, {{"-n", true}, {"-d", true}, {"-p", true}});
@@ -171,7 +174,9 @@ void migrate(Command &command) {
     try {
         sender.send_folder(picture);
         sender.await_running(kRunningWait);
+        FreezeRecord::mark_handed_over(container_directory(command, true, container.name));
         sender.commit();
+        FreezeRecord::mark_committed(container_directory(command, true, container.name));
     } catch (const Refusal &refusal) {
         remove_tree(picture);
         hold_container_network(command, true, container, false);

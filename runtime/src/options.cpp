@@ -63,7 +63,19 @@ const std::string &checked_name(const std::string &name, const char *what) {
     if (name == "." || name == "..") {
         throw Refusal(kUsage, std::string("the ") + what + " name '" + name + "' is reserved");
     }
+    if (name.size() > kFileNameLimit) {
+        throw Refusal(kUsage, std::string("the ") + what + " name is longer than " +
+                                  std::to_string(kFileNameLimit) + " bytes");
+    }
     return name;
+}
+
+const std::string &checked_container_name(const std::string &name) {
+    if (name.size() > kHostNameLimit) {
+        throw Refusal(kUsage, "the container name is longer than " +
+                                  std::to_string(kHostNameLimit) + " bytes, the longest host name");
+    }
+    return checked_name(name, "container");
 }
 
 int checked_number(const std::string &text, const char *what) {

@@ -2,6 +2,7 @@
 // repeated or valueless option is refused, not guessed.
 #pragma once
 
+#include <cstddef>
 #include <initializer_list>
 #include <map>
 #include <string>
@@ -32,8 +33,17 @@ private:
 };
 
 // A container, snapshot, base, group or application name: not empty, no blank, no control
-// character, no '/', not "." or ".." (names become directory names). Refuses with kUsage.
+// character, no '/', not "." or "..", at most kFileNameLimit bytes (names become directory
+// names). Refuses with kUsage.
 const std::string &checked_name(const std::string &name, const char *what);
+
+// The longest name the kernel takes as a host name (sethostname), and the longest file name.
+constexpr std::size_t kHostNameLimit = 64;
+constexpr std::size_t kFileNameLimit = 255;
+
+// A container's name: a checked_name that is also a host name, so that a container can
+// always start whatever its configuration says; refuses with kUsage.
+const std::string &checked_container_name(const std::string &name);
 
 // A decimal number in the range of a signed 32-bit integer; refuses with kUsage.
 int checked_number(const std::string &text, const char *what);

@@ -18,7 +18,11 @@ void check_limits(const std::vector<Limit> &limits) {
 }
 
 void check_all(const Container &record) {
-    checked_name(record.name, "container");
+    checked_container_name(record.name);
+    if (record.hostname.size() > kHostNameLimit) {
+        throw Refusal(kUsage,
+                      "the host name is longer than " + std::to_string(kHostNameLimit) + " bytes");
+    }
     if (record.base_is_builtin != is_builtin_base(record.base)) {
         throw Refusal(kUsage, "base '" + record.base + "' is not what the record says it is");
     }

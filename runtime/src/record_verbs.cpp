@@ -3,6 +3,7 @@
 // read, for snapshots and checkpoints alike.
 #include "checkpoints.hpp"
 #include "filesystems.hpp"
+#include "freeze_record.hpp"
 #include "options.hpp"
 #include "refusal.hpp"
 #include "verbs.hpp"
@@ -100,22 +101,15 @@ void save(Command &command) {
                       "container '" + container.name + "' has a snapshot '" + name + "' already");
     }
     const std::string id = container_runc_id(system, container.name);
-    const bool freeze = container_status(command, system, container) == 1;
     const std::string directory = container_directory(command, system, container.name);
-    if (freeze) {
-        command.runc().pause(id);
-    }
-    try {
-        copy_tree(changes_directory(directory, container.overlay),
-                  snapshot_directory(command, container, name));
-    } catch (...) {
-        if (freeze) {
-            command.runc().resume(id);
-        }
-        throw;
-    }
-    if (freeze) {
-        command.runc().resume(id);
+    if (container_status(command, system, container) == 1) {
+        const FrozenContainer frozen(directory, command.runc(), id);
+        replace_with_copy(changes_directory(directory, container.overlay),
+                          snapshot_directory(command, container, name), scratch_area(directory));
+        frozen.thaw();
+    } else {
+        replace_with_copy(changes_directory(directory, container.overlay),
+                          snapshot_directory(command, container, name), scratch_area(directory));
     }
     container.snapshots.push_back(record_now(command, container, name));
     command.changed = true;

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <signal.h>
+#include <sys/mount.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -253,7 +254,11 @@ bool Runc::kill(const std::string &id, int signal) const {
 
 void Runc::remove(const std::string &id, bool force) const {
     if (state(id).partial) {
-        // runc does not know the instance, and will not create another of that id.
+        // runc does not know the instance, and will not create another of that id. A restore
+        // that was killed leaves the root filesystem bound at criu-root in it.
+        const std::string criu_root = root_ + "/" + id + "/criu-root";
+        while (umount2(criu_root.c_str(), MNT_DETACH) == 0) {
+        }
         std::error_code error;
         std::filesystem::remove_all(root_ + "/" + id, error);
         return;

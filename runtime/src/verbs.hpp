@@ -107,6 +107,9 @@ int receive_migration(Command &command);
 // trust show | list | add FINGERPRINT | remove FINGERPRINT (zor-sys): this machine's
 // fingerprint and the machines it trusts for migrations.
 void trust_verb(Command &command);
+// What is left of a container once its program runs elsewhere: runc's instance (killed
+// frozen, so that it never runs again beside the copy), its cgroups, its folder, its record.
+void remove_sent_container(Command &command, Container &container);
 // Removes the picture that a migrate killed after its dump left beside the container.
 void clear_outgoing_picture(Command &command, const Container &container);
 

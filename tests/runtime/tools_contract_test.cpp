@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -192,11 +193,32 @@ TEST_F(Runtime, InfoTellsTheTypeOnItsFirstLine) {
 TEST_F(Runtime, RefusesWithAClearMessageAndItsStatus) {
     ok("zor-sys create -n web && zor-sys create -n idle && zor-sys start -n web");
     ok("zor-app create -n app");
+    // Configuration files that must not be read: none may make a container or hang.
+    const std::string fifo = state_ + "/fifo.conf";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string good = configuration("good", "command=sleep 1\n");
+    const std::string linked = state_ + "/linked.conf";
+    ASSERT_EQ(symlink(good.c_str(), linked.c_str()), 0);
+    const std::string latin1 = configuration("latin1", "hostname=caf\xe9\n");
+    const std::string big = configuration("big", "#" + std::string(64 * 1024, 'x') + "\n");
+    const std::string named = configuration("named", "hostname=" + std::string(65, 'h') + "\n");
+    const std::string longest = std::string(64, 'n');
     struct Case {
         std::string command;
         int status;
     };
     const Case cases[] = {
+        {"zor-sys create -n x -f " + state_, 101},
+        {"zor-sys create -n x -f /dev/zero", 101},
+        {"zor-sys create -n x -f " + fifo, 101},
+        {"zor-sys create -n x -f " + linked, 101},
+        {"zor-sys create -n x -f " + latin1, 101},
+        {"zor-sys create -n x -f " + big, 101},
+        {"zor-sys create -n x -f " + named, 101},
+        {"zor-sys create -n " + longest + "x", 101},
+        {"zor-app create -n " + longest + "x", 101},
+        {"zor-sys create -n " + std::string(300, 'n'), 101},
+        {"zor-sys save -n web -t " + std::string(256, 't'), 101},
         {"zor-sys frobnicate -n web", 101},
         {"zor-sys", 101},
         {"zor-target", 101},
@@ -258,6 +280,25 @@ TEST_F(Runtime, RefusesWithAClearMessageAndItsStatus) {
     // Nothing that was refused changed anything.
     EXPECT_EQ(lines_of(ok("zor-sys list")), (std::vector<std::string>{"idle", "web"}));
     EXPECT_EQ(status_of("zor-sys", "web"), 1);
+    // The longest name taken is a host name the container starts with.
+    ok("zor-sys create -n " + longest + " && zor-sys start -n " + longest);
+    EXPECT_EQ(status_of("zor-sys", longest), 1);
+    ok("zor-sys stop -n " + longest + " && zor-sys destroy -n " + longest);
+}
+
+// A suspended container stays suspended through other commands; a snapshot's files are its
+// own, whatever other snapshots are called.
+TEST_F(Runtime, SuspendedStaysSuspendedAndSnapshotsKeepTheirFiles) {
+    ok("zor-sys create -n web && zor-sys start -n web && zor-sys suspend -n web");
+    ok("zor-sys save -n web -t x.partial && zor-sys list --snapshot -n web");
+    const std::string rootfs = state_ + "/containers/sys/web/rootfs";
+    std::ofstream(rootfs + "/mark") << "second\n";
+    ok("zor-sys save -n web -t x");
+    EXPECT_EQ(status_of("zor-sys", "web"), 2);
+    ok("zor-sys resume -n web && zor-sys stop -n web && zor-sys load -n web -t x.partial");
+    EXPECT_EQ(real_runtime::first_line(rootfs + "/mark"), "");
+    ok("zor-sys load -n web -t x && zor-sys start -n web");
+    EXPECT_EQ(real_runtime::first_line(rootfs + "/mark"), "second");
 }
 
 TEST_F(Runtime, ListingsHaveTheFormsOfTheirTypes) {
