@@ -16,10 +16,13 @@
 #include <zorsys.h>
 
 #include "criu_lookup.hpp"
+#include "machine_identity.hpp"
 #include "median_reporter.hpp"
 #include "program_run.hpp"
 #include "refusal.hpp"
 #include "runc.hpp"
+#include "stream_socket.hpp"
+#include "tls_channel.hpp"
 
 #include <benchmark/benchmark.h>
 
@@ -339,42 +342,75 @@ std::pair<long, long long> noted_pause(const std::string &rootfs, long after) {
     return {-1, 0};
 }
 
+// One migration of the resident program of megabytes to the other side; false when it fails.
+// downtime: the pause the program noted; command: the migrate command's own time.
+bool migrate_once(int megabytes, double &downtime, double &command, std::string &why) {
+    const std::string name = resident_name(megabytes);
+    const std::string from = g_side[megabytes];
+    const std::string to = other_side(from);
+    // What the program has noted before: the pause of the move is the next one.
+    const long before = noted_pause(rootfs_of(from, name), -1).first;
+    const int port = free_port();
+    const pid_t receiver = start_receiver(to, name, port);
+    for (int waited = 0; waited < 1000 && !listening(port); ++waited) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const auto start = Clock::now();
+    const bool sent = tool(
+        from, {"zor-sys", "migrate", "-n", name, "-d", "127.0.0.1", "-p", std::to_string(port)});
+    command = seconds_since(start);
+    if (!sent) {
+        kill(receiver, SIGTERM);
+    }
+    if (!ended_well(receiver) || !sent) {
+        why = "the migration failed";
+        return false;
+    }
+    g_side[megabytes] = to;
+    const auto noted = noted_pause(rootfs_of(to, name), before);
+    if (before < 0 || noted.first < 0) {
+        why = "the moved program noted no pause";
+        return false;
+    }
+    downtime = static_cast<double>(noted.second) / 1e9;
+    return true;
+}
+
+// The pause the moved program lives through (manual time); the command's time as a counter.
 void BM_MigrationDowntime(benchmark::State &state) {
     const int megabytes = static_cast<int>(state.range(0));
-    const std::string name = resident_name(megabytes);
     double command_seconds = 0;
     for (auto _ : state) {
-        const std::string from = g_side[megabytes];
-        const std::string to = other_side(from);
-        // What the program has noted before: the pause of the move is the next one.
-        const long before = noted_pause(rootfs_of(from, name), -1).first;
-        const int port = free_port();
-        const pid_t receiver = start_receiver(to, name, port);
-        for (int waited = 0; waited < 1000 && !listening(port); ++waited) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        const auto start = Clock::now();
-        const bool sent = tool(from, {"zor-sys", "migrate", "-n", name, "-d", "127.0.0.1", "-p",
-                                      std::to_string(port)});
-        command_seconds += seconds_since(start);
-        if (!sent) {
-            kill(receiver, SIGTERM);
-        }
-        if (!ended_well(receiver) || !sent) {
-            state.SkipWithError("the migration failed");
+        double downtime = 0;
+        double command = 0;
+        std::string why;
+        if (!migrate_once(megabytes, downtime, command, why)) {
+            state.SkipWithError(why.c_str());
             break;
         }
-        g_side[megabytes] = to;
-        const auto noted = noted_pause(rootfs_of(to, name), before);
-        if (before < 0 || noted.first < 0) {
-            state.SkipWithError("the moved program noted no pause");
-            break;
-        }
-        state.SetIterationTime(static_cast<double>(noted.second) / 1e9);
+        command_seconds += command;
+        state.SetIterationTime(downtime);
     }
     state.counters["image_bytes"] = static_cast<double>(g_image_bytes[megabytes]);
     state.counters["migrate_command_ms"] =
         benchmark::Counter(command_seconds * 1e3, benchmark::Counter::kAvgIterations);
+}
+
+// The whole migrate command (connect, TLS handshake, offer, dump, transfer, restore there,
+// commit, removal here), as manual time.
+void BM_MigrateCommand(benchmark::State &state) {
+    const int megabytes = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        double downtime = 0;
+        double command = 0;
+        std::string why;
+        if (!migrate_once(megabytes, downtime, command, why)) {
+            state.SkipWithError(why.c_str());
+            break;
+        }
+        state.SetIterationTime(command);
+    }
+    state.counters["image_bytes"] = static_cast<double>(g_image_bytes[megabytes]);
 }
 
 // Sends bytes over a fresh loopback TCP connection to a reader that takes them all and
@@ -444,11 +480,97 @@ void BM_LoopbackCopy(benchmark::State &state) {
     state.counters["image_bytes"] = static_cast<double>(bytes);
 }
 
+// The same copy inside the migration's mutual TLS 1.3 between the two machines' identities,
+// from connect (and handshake) to the reader's answer.
+double tls_loopback_copy(long long bytes) {
+    try {
+        const zor::MachineIdentity first = zor::machine_identity(g_state);
+        const zor::MachineIdentity second = zor::machine_identity(g_second);
+        const std::vector<std::string> trusts_first{zor::fingerprint_of(first.certificate.get())};
+        const std::vector<std::string> trusts_second{zor::fingerprint_of(second.certificate.get())};
+        const zor::Milliseconds patient(30000);
+        const zor::Listener listener(0, true);
+        bool read_whole = false;
+        std::thread reader([&] {
+            try {
+                zor::Channel channel = listener.accept(patient, patient);
+                zor::secure_channel(channel, zor::TlsRole::kReceiver, second, trusts_first,
+                                    Clock::now() + patient);
+                std::vector<char> buffer(1 << 16);
+                long long got = 0;
+                while (got < bytes) {
+                    const std::size_t n = channel.read_some(buffer.data(), buffer.size());
+                    if (n == 0) {
+                        return;
+                    }
+                    got += static_cast<long long>(n);
+                }
+                const char done = 1;
+                channel.write_all(&done, 1);
+                read_whole = true;
+            } catch (const zor::Refusal &) {
+                // read_whole stays false.
+            }
+        });
+        const std::vector<char> chunk(1 << 16, 'x');
+        const auto start = Clock::now();
+        bool whole = false;
+        try {
+            zor::Channel channel = zor::connect_to("127.0.0.1", listener.port(), patient);
+            zor::secure_channel(channel, zor::TlsRole::kSender, first, trusts_second,
+                                Clock::now() + patient);
+            for (long long sent = 0; sent < bytes;) {
+                const auto piece = static_cast<std::size_t>(
+                    std::min<long long>(bytes - sent, static_cast<long long>(chunk.size())));
+                channel.write_all(chunk.data(), piece);
+                sent += static_cast<long long>(piece);
+            }
+            char answer = 0;
+            channel.read_exact(&answer, 1);
+            whole = true;
+        } catch (const zor::Refusal &) {
+            // whole stays false.
+        }
+        const double elapsed = seconds_since(start);
+        reader.join();
+        return whole && read_whole ? elapsed : -1;
+    } catch (const zor::Refusal &) {
+        return -1;
+    }
+}
+
+void BM_TlsLoopbackCopy(benchmark::State &state) {
+    const long long bytes = g_image_bytes[static_cast<int>(state.range(0))];
+    for (auto _ : state) {
+        const double elapsed = tls_loopback_copy(bytes);
+        if (elapsed < 0) {
+            state.SkipWithError("the TLS loopback copy failed");
+            break;
+        }
+        state.SetIterationTime(elapsed);
+    }
+    state.counters["image_bytes"] = static_cast<double>(bytes);
+}
+
 BENCHMARK(BM_MigrationDowntime)
     ->Arg(10)
     ->Arg(100)
     ->UseManualTime()
     ->Iterations(1)
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_MigrateCommand)
+    ->Arg(10)
+    ->Arg(100)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_TlsLoopbackCopy)
+    ->Arg(10)
+    ->Arg(100)
+    ->UseManualTime()
+    ->Iterations(3)
     ->Repetitions(7)
     ->ReportAggregatesOnly(true);
 BENCHMARK(BM_LoopbackCopy)
@@ -504,6 +626,10 @@ bool prepare_resident(int megabytes) {
     return tool(g_state, {"zor-sys", "remove", "--checkpoint", "-n", name, "-t", "size"});
 }
 
+std::string first_line(const std::string &text) {
+    return text.substr(0, text.find('\n'));
+}
+
 bool prepare() {
     char pattern[] = "/tmp/zor-ckpt-bench-XXXXXX";
     if (mkdtemp(pattern) == nullptr) {
@@ -515,9 +641,20 @@ bool prepare() {
     try {
         fs::create_directories(g_state);
         fs::create_directories(g_second);
+        fs::permissions(g_state, fs::perms::owner_all);
+        fs::permissions(g_second, fs::perms::owner_all);
         g_criu = zor::find_criu(g_state);
     } catch (const zor::Refusal &refusal) {
         std::fprintf(stderr, "runtime_checkpoint_bench: SKIPPED: %s\n", refusal.what());
+        return false;
+    }
+    // The two machines trust each other, as an operator introduces them.
+    std::string first_print;
+    std::string second_print;
+    if (!tool(g_state, {"zor-sys", "trust", "show"}, &first_print) ||
+        !tool(g_second, {"zor-sys", "trust", "show"}, &second_print) ||
+        !tool(g_state, {"zor-sys", "trust", "add", first_line(second_print)}) ||
+        !tool(g_second, {"zor-sys", "trust", "add", first_line(first_print)})) {
         return false;
     }
     const std::string counting =
@@ -556,10 +693,6 @@ void clean_up() {
     }
 }
 
-std::string first_line(const std::string &text) {
-    return text.substr(0, text.find('\n'));
-}
-
 void print_ratios(const bench_support::MedianReporter &reporter) {
     std::printf("\n");
     reporter.print_ratio("zor_sys_checkpoint / runc pause + checkpoint + resume",
@@ -577,6 +710,12 @@ void print_ratios(const bench_support::MedianReporter &reporter) {
         reporter.print_ratio(
             ("migration downtime / loopback copy of the images, " + size + " MiB").c_str(),
             "BM_MigrationDowntime/" + size, "BM_LoopbackCopy/" + size);
+        reporter.print_ratio(
+            ("migrate command / loopback copy of the images, " + size + " MiB").c_str(),
+            "BM_MigrateCommand/" + size, "BM_LoopbackCopy/" + size);
+        reporter.print_ratio(
+            ("TLS 1.3 loopback copy / plain loopback copy, " + size + " MiB").c_str(),
+            "BM_TlsLoopbackCopy/" + size, "BM_LoopbackCopy/" + size);
     }
 }
 
