@@ -2,6 +2,7 @@
 #include "freeze_record.hpp"
 
 #include "checkpoints.hpp"
+#include "file_replace.hpp"
 #include "refusal.hpp"
 #include "verbs.hpp"
 #include "zor_contract.h"
@@ -48,18 +49,9 @@ unsigned long long start_time(pid_t pid) {
 }
 
 void write_record(const std::string &path, const std::string &text) {
-    const std::string temporary = path + ".new";
-    {
-        std::ofstream out(temporary, std::ios::trunc);
-        out << text;
-        out.close();
-        if (!out) {
-            throw Refusal(kStateFailure, "cannot write " + temporary);
-        }
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        throw Refusal(kStateFailure,
-                      "cannot write " + path + ": " + std::generic_category().message(errno));
+    const int error = replace_file(path, text, 0600);
+    if (error != 0) {
+        throw Refusal(kStateFailure, "cannot write " + path, error);
     }
 }
 

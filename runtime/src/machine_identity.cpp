@@ -2,6 +2,7 @@
 #include "machine_identity.hpp"
 
 #include "refusal.hpp"
+#include "scope_guard.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -114,20 +115,17 @@ void make_identity(const std::string &directory) {
     if (fd < 0) {
         fail("cannot make " + apart + ": " + errno_text());
     }
-    try {
+    // The copy apart goes whatever happens: linked into place by then, or half written.
+    const ScopeGuard removed([&apart] { unlink(apart.c_str()); });
+    {
+        const ScopeGuard closed([fd] { close(fd); });
         write_whole(fd, text, apart);
         if (fsync(fd) != 0) {
             fail("cannot write " + apart + ": " + errno_text());
         }
-    } catch (...) {
-        close(fd);
-        unlink(apart.c_str());
-        throw;
     }
-    close(fd);
     const int linked = link(apart.c_str(), path.c_str());
     const int error = errno;
-    unlink(apart.c_str());
     if (linked != 0 && error != EEXIST) {
         errno = error;
         fail("cannot make " + path + ": " + errno_text());

@@ -2,6 +2,7 @@
 // (written apart, then renamed), so that a reader sees one version of it.
 #include "trust_list.hpp"
 
+#include "file_replace.hpp"
 #include "refusal.hpp"
 
 #include <fcntl.h>
@@ -59,22 +60,13 @@ std::string read_list(const std::string &path) {
 
 void write_list(const std::string &directory, const std::vector<std::string> &list) {
     const std::string path = directory + kListFile;
-    const std::string apart = path + ".new." + std::to_string(getpid());
     std::string text;
     for (const std::string &fingerprint : list) {
         text += fingerprint + "\n";
     }
-    unlink(apart.c_str());
-    const int fd = open(apart.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        fail("cannot write " + apart + ": " + std::generic_category().message(errno));
-    }
-    const bool written =
-        write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && fsync(fd) == 0;
-    close(fd);
-    if (!written || rename(apart.c_str(), path.c_str()) != 0) {
-        unlink(apart.c_str());
-        fail("cannot write " + path + ": " + std::generic_category().message(errno));
+    const int error = replace_file(path, text, 0600);
+    if (error != 0) {
+        throw Refusal(kStateFailure, "cannot write " + path, error);
     }
 }
 
