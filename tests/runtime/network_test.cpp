@@ -75,6 +75,18 @@ protected:
         return "nsenter --net=/run/netns/" + ns + " " + command;
     }
 
+    // Waits until something in ns listens on TCP port hex (as the kernel's tables write it,
+    // "1E14" for 7700): state 0A only, since an earlier connection to the port may linger in
+    // TIME_WAIT, with a v4-mapped address in tcp6 that a plain text search mistakes for one.
+    static void await_listener(const std::string &ns, const std::string &hex) {
+        for (int tries = 0; tries < 1000 && shell(in(ns, "awk '$4 == \"0A\" && $2 ~ /:" + hex +
+                                                             "$/' /proc/net/tcp /proc/net/tcp6"))
+                                                .out.empty();
+             ++tries) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+
     Ran tool(const std::string &ns, const std::string &words, const std::string &state = "") const {
         return shell(
             in(ns, "env ZOR_RUNTIME_STATE=" + (state.empty() ? state_ : state) + " " + words));
@@ -104,10 +116,7 @@ TEST_F(RuntimeNetwork, RefusesWhatIsMalformedOrTakenAndMakesNothing) {
     const std::string host = add_namespace("host");
     // A listener of the host holds port 8443.
     std::thread holder([&] { shell(in(host, "timeout 20 busybox nc -l -p 8443")); });
-    while (shell(in(host, "cat /proc/net/tcp /proc/net/tcp6")).out.find(":20FB 00000000") ==
-           std::string::npos) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    await_listener(host, "20FB");
     ASSERT_EQ(
         tool(host, "zor-sys create -n used -f " + configuration("used", "address=10.213.0.7\n"))
             .exit_status,
@@ -417,13 +426,7 @@ TEST_F(RuntimeNetwork, OneConnectionLivesAcrossCheckpointRestartAndMigration) {
         std::thread target([&] {
             received = tool(b, "env ZOR_TARGET_WAIT=60 zor-target -n box -p 7700", receiver_);
         });
-        for (int tries = 0;
-             tries < 1000 &&
-             shell(in(b, "cat /proc/net/tcp /proc/net/tcp6")).out.find(":1E14 00000000") ==
-                 std::string::npos;
-             ++tries) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        await_listener(b, "1E14");
         const Ran sent = tool(a, "zor-sys migrate -n box -d 10.213.0.2 -p 7700");
         target.join();
         return sent;
