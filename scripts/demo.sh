@@ -57,9 +57,18 @@ fi
 # A machine of the demo's own: the runtime's state, and a temporary folder for the demo, in
 # which the container demo makes the second machine that its migration goes to.
 work=$(mktemp -d "${TMPDIR:-/tmp}/kestal-demo-XXXXXX")
+# The demo's containers get addresses on the runtime's default bridge (zor0, with an nft table
+# of its own); what the demo made of it goes again at the end, and a bridge that was there
+# before stays.
+bridge_before=0
+ip link show zor0 >/dev/null 2>&1 && bridge_before=1
 cleanup() {
     "$top/scripts/clear-runtime-state.sh" "$work/state" "$work"/tmp/demo-receiver-* \
         2>/dev/null || true
+    if [ "$bridge_before" -eq 0 ] && [ "$(id -u)" -eq 0 ]; then
+        nft delete table ip zor_zor0 2>/dev/null || true
+        ip link del zor0 2>/dev/null || true
+    fi
     rm -rf "$work"
 }
 trap cleanup EXIT
