@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <exception>
 #include <cerrno>
 #include <filesystem>
 #include <memory>
@@ -335,15 +336,16 @@ void Sender::send_folder(const std::string &folder) {
         writer_.frame(FrameType::kAnnounce, FieldWriter().number(bytes).number(entries).bytes());
         send_entries(writer_, folder, "");
         writer_.end();
-    } catch (const Refusal &broken) {
+    } catch (const Refusal &) {
         // A receiver that gave up says why before it closes; its reason is worth more than
         // the broken pipe it leaves.
+        const std::exception_ptr broken = std::current_exception();
         std::pair<std::uint64_t, std::string> answer;
         try {
             channel_.set_timeout(std::min(channel_.timeout(), Milliseconds(1000)));
             answer = next_answer();
         } catch (const Refusal &) {
-            throw broken;
+            std::rethrow_exception(broken);
         }
         if (answer.first != kFailed) {
             throw;
