@@ -130,7 +130,7 @@ if [ "$(id -u)" -eq 0 ] && command -v runc >/dev/null && [ -x /bin/busybox ]; th
     # The count lives only in the shell's memory: only a restored process brings it back.
     unset ZOR_RUNTIME_CRIU
     printf '%s\n' "command=trap 'exit 0' TERM; i=0; while true; do i=\$((i+1)); echo \$i >/count.new; mv /count.new /count; sleep 0.05; done" \
-        >"$work/counter.conf"
+        network=none >"$work/counter.conf"
     "$sbin/zor-sys" create -n package-counter -f "$work/counter.conf" >/dev/null &&
         "$sbin/zor-sys" start -n package-counter >/dev/null ||
         fail "installed zor-sys cannot start the counting container"
