@@ -47,6 +47,11 @@ if [ "$(id -u)" -eq 0 ]; then
     echo "using $ZOR_RUNTIME_CRIU"
 fi
 
+# The tests make their containers' networks in namespaces of their own: the runtime's default
+# bridge appearing on this machine's network means a test touched what it must not.
+bridge_before=0
+ip link show zor0 >/dev/null 2>&1 && bridge_before=1
+
 if [ "$quick" -eq 0 ]; then
     step "formatting"
     scripts/check-format.sh
@@ -88,4 +93,10 @@ if [ "$quick" -eq 0 ]; then
     # A bounded run from the seed corpora; scripts/fuzz.sh 600 fuzzes for longer.
     step "fuzzing (libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer)"
     scripts/fuzz.sh 20
+fi
+
+if [ "$bridge_before" -eq 0 ] && ip link show zor0 >/dev/null 2>&1; then
+    echo "the tests left the bridge zor0 on this machine's network (a test ran containers" >&2
+    echo "outside a network namespace of its own)" >&2
+    exit 1
 fi
