@@ -17,6 +17,17 @@ namespace zor {
 
 namespace {
 
+// What a restored container keeps of the record it was checkpointed with: its limits, sharing
+// and control groups, whose bound processes are gone with the old programs.
+void take_kept_settings(Container &container, const Container &kept) {
+    container.limits = kept.limits;
+    container.shared = kept.shared;
+    container.groups = kept.groups;
+    for (Group &group : container.groups) {
+        group.bound.clear();
+    }
+}
+
 // The tools run these without sudo: say at once what is missing rather than look for CRIU.
 void require_root(const Command &command) {
     if (geteuid() != 0) {
@@ -82,12 +93,7 @@ void run_restart(Command &command) {
     }
     const Container before = container;
     reference.stop(container, Ending::kAtOnce);
-    container.limits = kept.limits;
-    container.shared = kept.shared;
-    container.groups = kept.groups;
-    for (Group &group : container.groups) {
-        group.bound.clear();
-    }
+    take_kept_settings(container, kept);
     // Recorded before the restore: the limits of what is restored.
     command.save_now();
     command.changed = true;
@@ -126,12 +132,7 @@ void recover_killed_restart(Command &command, Container &container) {
     text << in.rdbuf();
     const Container kept = container_from_json(text.str());
     reference.stop(container, Ending::kAtOnce);
-    container.limits = kept.limits;
-    container.shared = kept.shared;
-    container.groups = kept.groups;
-    for (Group &group : container.groups) {
-        group.bound.clear();
-    }
+    take_kept_settings(container, kept);
     command.changed = true;
     restore_picture(command.host, reference, container, fallback);
 }
