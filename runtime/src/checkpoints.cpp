@@ -151,12 +151,15 @@ void restore_picture(const Host &host, const ContainerRef &reference, Container 
     swap_changes(home, lower, container.overlay, *staged);
     swapped = true;
     prepare_container_network(host, container);
-    write_container_bundle(reference, container);
+    write_container_bundle(reference, container, true);
     // The bundle's hook brings the loopback up and makes eth0 while CRIU sets the namespaces
-    // up, before the programs' sockets come back.
+    // up, before the programs' sockets come back. CRIU locks no network it restores empty, so
+    // the hook leaves the container off the segment until its sockets are back: a peer's
+    // retransmission that came first would meet no socket and be answered with a reset.
     runc.restore(id, criu, home, directory + kImages, work);
     clear_criu_traces();
     apply_cgroup_records(host, reference, container);
+    hold_container_network(reference, container, false);
     announce_container(container, reference.main_pid());
     undo.dismiss();
 }

@@ -187,7 +187,7 @@ void prepare_container_network(const Host &host, const Container &container) {
 }
 
 std::vector<std::string> container_hook_words(const ContainerRef &reference,
-                                              const Container &container) {
+                                              const Container &container, bool held) {
     if (!container.network) {
         return {};
     }
@@ -198,6 +198,7 @@ std::vector<std::string> container_hook_words(const ContainerRef &reference,
     plan.address = container.address + "/" + std::to_string(config.prefix);
     plan.gateway = ipv4_text(config.host_address);
     plan.mac = container.mac;
+    plan.held = held;
     return veth_plan_words(plan);
 }
 

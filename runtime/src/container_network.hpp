@@ -34,9 +34,10 @@ std::string network_refusal(const std::string &directory, const State &state,
 // Before runc makes or restores the container: re-reads network.conf, refuses host ports that
 // are held now, makes the bridge and table when missing, and publishes the ports.
 void prepare_container_network(const Host &host, const Container &container);
-// What the bundle's hook is told (empty words for a container without a network).
+// What the bundle's hook is told (empty words for a container without a network); held keeps
+// the container off the segment until hold_container_network lets it on.
 std::vector<std::string> container_hook_words(const ContainerRef &reference,
-                                              const Container &container);
+                                              const Container &container, bool held);
 // After a restore: announces the address on the segment, so that peers and switches find the
 // container where it runs now.
 void announce_container(const Container &container, pid_t pid);

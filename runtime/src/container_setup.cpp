@@ -70,7 +70,8 @@ Container &add_container(Command &command, const Container &container) {
     return made;
 }
 
-void write_container_bundle(const ContainerRef &reference, const Container &container) {
+void write_container_bundle(const ContainerRef &reference, const Container &container,
+                            bool restoring) {
     BundleSettings settings;
     settings.command = container.command;
     settings.system = reference.is_system();
@@ -81,7 +82,7 @@ void write_container_bundle(const ContainerRef &reference, const Container &cont
     settings.host_base = container.base_is_builtin && container.base == kHostBase;
     settings.pids_limit = container.pids_limit;
     settings.pids_controller = has_pids_controller(reference.host().cgroups());
-    settings.network_words = container_hook_words(reference, container);
+    settings.network_words = container_hook_words(reference, container, restoring);
     // runc sets the container's limits as it makes the cgroup, before the main process runs.
     for (const Limit &limit : container.limits) {
         // Checked when the limit was set: a decimal number above 0, or a cpuset text.

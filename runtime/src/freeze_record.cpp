@@ -3,6 +3,7 @@
 
 #include "checkpoints.hpp"
 #include "file_replace.hpp"
+#include "filesystems.hpp"
 #include "refusal.hpp"
 #include "verbs.hpp"
 #include "zor_contract.h"
@@ -199,6 +200,20 @@ void settle_abandoned_freezes(Command &command) {
     // The receiver has them: what the killed migrates had still to remove goes now.
     for (const std::string &name : sent) {
         remove_sent_container(command, command.named_container(name));
+    }
+    // A migrate killed after it dropped the record of a container it had sent, but before
+    // its folder went, left the folder alone with its "committed" record.
+    const std::string containers =
+        command.host.layout().containers_directory(command.call.domain());
+    std::error_code error;
+    for (const auto &folder : std::filesystem::directory_iterator(containers, error)) {
+        const std::string name = folder.path().filename().string();
+        const std::string directory = folder.path().string();
+        if (command.domain().containers.count(name) == 0 && has_freeze_record(directory) &&
+            settle_freeze(directory, command.host.runc(), command.reference(name).runc_id()) ==
+                Thaw::kCommitted) {
+            remove_container_directory(directory);
+        }
     }
 }
 

@@ -28,6 +28,7 @@ namespace zor {
 namespace {
 
 constexpr char kPlanWord[] = "--veth";
+constexpr char kHeldWord[] = "held";
 
 // One table per bridge, so that several state directories of one host that share a bridge
 // share its rules, and taking the table away takes all of them.
@@ -111,11 +112,17 @@ std::string host_end_name(const std::string &container_directory) {
 }
 
 std::vector<std::string> veth_plan_words(const VethPlan &plan) {
-    return {kPlanWord, plan.bridge, plan.host_end, plan.address, plan.gateway, plan.mac};
+    std::vector<std::string> words{kPlanWord,    plan.bridge,  plan.host_end,
+                                   plan.address, plan.gateway, plan.mac};
+    if (plan.held) {
+        words.emplace_back(kHeldWord);
+    }
+    return words;
 }
 
 VethPlan veth_plan_from_words(const std::vector<std::string> &words) {
-    if (words.size() != 6 || words[0] != kPlanWord || !is_interface_name(words[1]) ||
+    const bool held = words.size() == 7 && words[6] == kHeldWord;
+    if ((words.size() != 6 && !held) || words[0] != kPlanWord || !is_interface_name(words[1]) ||
         !is_interface_name(words[2])) {
         throw Refusal(kUsage, "the hook's network words are malformed");
     }
@@ -125,6 +132,7 @@ VethPlan veth_plan_from_words(const std::vector<std::string> &words) {
     plan.address = words[3];
     plan.gateway = words[4];
     plan.mac = words[5];
+    plan.held = held;
     return plan;
 }
 
@@ -196,8 +204,12 @@ void connect_container(pid_t pid, const VethPlan &plan) {
     run_or_refuse({"nsenter", net, "ip", "link", "set", "dev", "eth0", "up"}, "bring eth0 up");
     run_or_refuse({"nsenter", net, "ip", "route", "add", "default", "via", plan.gateway},
                   "route through " + plan.gateway);
-    run_or_refuse({"ip", "link", "set", "dev", plan.host_end, "master", plan.bridge, "up"},
-                  "put " + plan.host_end + " on bridge " + plan.bridge);
+    std::vector<std::string> attach{"ip",          "link",   "set",      "dev",
+                                    plan.host_end, "master", plan.bridge};
+    if (!plan.held) {
+        attach.emplace_back("up");
+    }
+    run_or_refuse(attach, "put " + plan.host_end + " on bridge " + plan.bridge);
 }
 
 void set_host_end_up(const std::string &host_end, bool up) {

@@ -26,6 +26,10 @@ struct VethPlan {
     std::string address;   // A.B.C.D/N
     std::string gateway;   // the host's address on the bridge
     std::string mac;
+    // The host end stays down until the caller brings it up: a restore's sockets come back
+    // only after the hook, and a peer's packet that reached eth0 before them would be answered
+    // with a reset.
+    bool held = false;
 };
 
 // The host end's name of a container's pair: derived from its folder, so that every host
@@ -41,7 +45,8 @@ VethPlan veth_plan_from_words(const std::vector<std::string> &words);
 void ensure_host_network(const NetworkConfig &config);
 
 // From the hook, on start and restore alike: makes the pair, moves eth0 into pid's network
-// namespace with its address, MAC and default route, and puts the host end on the bridge, up.
+// namespace with its address, MAC and default route, and puts the host end on the bridge, up
+// unless the plan holds it.
 // Refuses with kHostFailure.
 void connect_container(pid_t pid, const VethPlan &plan);
 

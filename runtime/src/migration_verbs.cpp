@@ -102,9 +102,15 @@ std::string deadline_text(Milliseconds span) {
 
 void remove_sent_container(Command &command, Container &container) {
     const std::string name = container.name;
-    command.reference(name).remove_from_host(container, Ending::kFrozen);
+    const ContainerRef reference = command.reference(name);
+    reference.take_down(container, Ending::kFrozen);
+    // The record goes before the folder, whose "committed" freeze record is what tells a
+    // later command, should this one be killed in between, that the folder is to go too. The
+    // other order left a record without its files: a stopped container that cannot start.
     command.domain().containers.erase(name);
-    command.changed = true;
+    command.save_now();
+    command.changed = false;
+    remove_container_directory(reference.directory());
 }
 
 void run_migrate(Command &command) {

@@ -87,8 +87,10 @@ void require_base(Command &command, const Container &container);
 // checked that the name is free. Returns the recorded container.
 Container &add_container(Command &command, const Container &container);
 // Writes the container's config.json from its record: its main process, the limits it keeps
-// now (runc sets them when it makes the cgroup, on start and on restore alike) and its eth0.
-void write_container_bundle(const ContainerRef &reference, const Container &container);
+// now (runc sets them when it makes the cgroup, on start and on restore alike) and its eth0,
+// which a restore keeps off the segment until hold_container_network lets it on.
+void write_container_bundle(const ContainerRef &reference, const Container &container,
+                            bool restoring = false);
 // Makes the cgroups of a container's control groups and sets every limit its record keeps,
 // on a container whose runc instance exists (limit_verbs.cpp).
 void apply_cgroup_records(const Host &host, const ContainerRef &reference,

@@ -386,15 +386,15 @@ TEST_F(RuntimeNetwork, OneConnectionLivesAcrossCheckpointRestartAndMigration) {
     const std::string before = tool(a, "zor-sys info -n box").out;
     ASSERT_EQ(line_of(before, "ADDRESS"), "10.213.0.10/24");
     EchoClient echo(client, "10.213.0.10");
-    const auto echoes_go_on = [&](long more) {
+    const auto echoes_go_on = [&](const char *after, long more) {
         const long from = echo.echoed();
         const auto deadline = Clock::now() + std::chrono::seconds(20);
         while (echo.echoed() < from + more && !echo.failed() && Clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        EXPECT_GE(echo.echoed(), from + more) << echo.error();
+        EXPECT_GE(echo.echoed(), from + more) << "after " << after << ": " << echo.error();
     };
-    echoes_go_on(50);
+    echoes_go_on("the start", 50);
     echo.take_longest();
 
     // A restart brings back the moment of the checkpoint; the peer must not have moved on
@@ -407,7 +407,7 @@ TEST_F(RuntimeNetwork, OneConnectionLivesAcrossCheckpointRestartAndMigration) {
     const Ran restarted = tool(a, "zor-sys restart -n box -t kept");
     EXPECT_EQ(restarted.exit_status, 0) << restarted.err;
     echo.hold(false);
-    echoes_go_on(50);
+    echoes_go_on("the restart", 50);
     EXPECT_EQ(line_of(tool(a, "zor-sys info -n box").out, "MAC"), line_of(before, "MAC"));
     const double restart_wait = echo.take_longest();
 
@@ -436,14 +436,14 @@ TEST_F(RuntimeNetwork, OneConnectionLivesAcrossCheckpointRestartAndMigration) {
     EXPECT_EQ(refused.exit_status, 106);
     EXPECT_NE(refused.err.find("10.213.0.10 is in use here"), std::string::npos) << refused.err;
     EXPECT_EQ(tool(a, "zor-sys status -n box").exit_status, 1);
-    echoes_go_on(20);
+    echoes_go_on("the refused migration", 20);
     ASSERT_EQ(tool(b, "zor-sys destroy -n blocker", receiver_).exit_status, 0);
     echo.take_longest();
 
     const Ran moved = migrate(received);
     EXPECT_EQ(moved.exit_status, 0) << moved.err;
     EXPECT_EQ(received.exit_status, 0) << received.err;
-    echoes_go_on(50);
+    echoes_go_on("the migration", 50);
     const double migration_wait = echo.take_longest();
     EXPECT_FALSE(echo.failed()) << echo.error();
     EXPECT_EQ(tool(a, "zor-sys search -n box").exit_status, 102);

@@ -17,6 +17,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <map>
 #include <mutex>
@@ -160,6 +161,24 @@ TEST_F(StressTest, VerbsKilledAtRandomPointsLeaveDefinedStates) {
             EXPECT_EQ(real_runtime::leftovers(state_), std::vector<std::string>{}) << one.verb;
         }
     }
+}
+
+// A migrate removes the container it sent in two steps: its record, then its folder. Killed
+// between them, it leaves the folder alone with the freeze record that says the receiver has
+// the container; the next command takes it away and leaves the other containers as they are.
+TEST_F(StressTest, AFolderOfASentContainerLeftByAKilledMigrateGoes) {
+    ASSERT_EQ(sys("create -n kept").exit_status, 0);
+    const std::string folders = state_ + "/containers/sys/";
+    ASSERT_EQ(real_runtime::shell("cp -a " + folders + "kept " + folders +
+                                  "sent && echo '1 1 "
+                                  "committed' > " +
+                                  folders + "sent/frozen-by")
+                  .exit_status,
+              0);
+    EXPECT_EQ(sys("list").out, "kept\n");
+    EXPECT_FALSE(std::filesystem::exists(folders + "sent"));
+    EXPECT_TRUE(std::filesystem::exists(folders + "kept"));
+    EXPECT_EQ(sys("destroy -n kept").exit_status, 0);
 }
 
 // A command run through the shell in the background, its output dropped.
