@@ -217,14 +217,23 @@ TEST_F(RuntimeNetwork, InfoShowsTheAddressAndMacThatEth0CarriesAndPortsArePublis
                     "/ns/net ip -o link show eth0")
                   .exit_status,
               1);
-    // The small service answers on its published port at the host's addresses, from the host.
+    // The small service answers on its published port at the host's addresses, from the host
+    // and from another machine, which reaches the host on a link of its own.
+    const std::string client = add_namespace("client");
+    wire(client, "eth0", host, "out0");
+    ASSERT_EQ(shell("ip -n " + host + " address add 192.0.2.1/24 dev out0 && ip -n " + client +
+                    " address add 192.0.2.2/24 dev eth0")
+                  .exit_status,
+              0);
     ASSERT_EQ(tool(host, "zor-app start -n web").exit_status, 0);
-    for (const char *address : {"127.0.0.1", "10.213.0.1"}) {
-        SCOPED_TRACE(address);
+    const std::pair<std::string, const char *> callers[] = {
+        {host, "127.0.0.1"}, {host, "10.213.0.1"}, {client, "192.0.2.1"}};
+    for (const auto &[from, address] : callers) {
+        SCOPED_TRACE(from + " to " + address);
         Ran got;
         for (int tries = 0; tries < 50 && got.out != "ok\n"; ++tries) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            got = shell(in(host, std::string("bash -c 'exec 3<>/dev/tcp/") + address +
+            got = shell(in(from, std::string("timeout 5 bash -c 'exec 3<>/dev/tcp/") + address +
                                      "/8080; printf \"GET /index.html HTTP/1.0\\r\\n\\r\\n\" >&3; "
                                      "tail -n 1 <&3'"));
         }
