@@ -7,11 +7,12 @@
 # The machine kind names the kind of machine in the report (say "cpp" for the project's
 # 2-core build machines); the processor, core count and load are read off the machine itself.
 # Run it on an otherwise idle machine: the figures are medians, but noise still shows.
-# --only runtime_checkpoint_bench (or termination_relay_bench) runs that program alone and
-# replaces its section of the report, leaving the others as they are (its section then says
-# when and at what load it ran).
-# The runtime's programs need root and runc; the checkpoint program also a working CRIU,
-# found or built once into build/criu by scripts/build-criu.sh (ZOR_RUNTIME_CRIU names one).
+# --only runtime_checkpoint_bench (or runtime_network_migration_bench, termination_relay_bench)
+# runs that program alone and replaces its section of the report, leaving the others as they
+# are (its section then says when and at what load it ran).
+# The runtime's programs need root and runc; the checkpoint and migration programs also a
+# working CRIU, found or built once into build/criu by scripts/build-criu.sh
+# (ZOR_RUNTIME_CRIU names one).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -25,7 +26,8 @@ report=${2:-$top/BENCHMARKS.md}
 build=$top/build-bench
 results=$build/results
 programs=(kestal_log_bench zorsys_bench zorsys_listing_bench zorsys_escape_bench zorapp_bench
-    termination_relay_bench runtime_start_stop_bench runtime_checkpoint_bench)
+    termination_relay_bench runtime_start_stop_bench runtime_checkpoint_bench
+    runtime_network_migration_bench)
 [ -z "$only" ] || programs=("$only")
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKESTAL_BUILD_TESTS=ON \
@@ -45,9 +47,11 @@ run() {
         >"$results/$program.txt"
 }
 
-# The CRIU the runtime drives, for the checkpoint program; without one it measures nothing.
+# The CRIU the runtime drives, for the checkpoint and migration programs; without one they
+# measure nothing.
 if [ "$(id -u)" -eq 0 ] && [ -z "${ZOR_RUNTIME_CRIU:-}" ] &&
-    { [ -z "$only" ] || [ "$only" = runtime_checkpoint_bench ]; }; then
+    { [ -z "$only" ] || [ "$only" = runtime_checkpoint_bench ] ||
+        [ "$only" = runtime_network_migration_bench ]; }; then
     if criu=$(scripts/build-criu.sh build/criu); then
         export ZOR_RUNTIME_CRIU="$criu"
     fi
@@ -90,8 +94,9 @@ run_relay
 # The runtime against runc runs real containers, as root only.
 if root_with_runc; then
     run runtime_start_stop_bench --benchmark_enable_random_interleaving=true
-    # It says so and measures nothing (no JSON) without a working CRIU.
+    # They say so and measure nothing (no JSON) without a working CRIU.
     run runtime_checkpoint_bench --benchmark_enable_random_interleaving=true
+    run runtime_network_migration_bench
 else
     echo "bench-report: the runtime's benchmarks skipped: they need root and runc" >&2
 fi
