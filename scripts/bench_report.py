@@ -352,6 +352,10 @@ def network_migration_section(results, run_note=None):
         "",
         table(["resident memory", "longest wait", "cv", "downtime", "cv", "migrate command", "cv",
                "wait / downtime", "cv", "wait / command", "cv"], rows),
+        "",
+        "A wait longer than the whole migrate command means that the connection resumed only",
+        "at a later retransmission of the client's unanswered line (TCP doubles its wait from",
+        "200 ms each time), not when the container ran again on the other host.",
     ]
     return "\n".join(lines)
 

@@ -34,6 +34,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -327,15 +328,20 @@ std::string rootfs_of(const std::string &state, const std::string &name) {
     return {};
 }
 
-// The program's count of pauses and the last one's length, once it has noted more than
-// after pauses; {-1, 0} when it has not within 10 s.
+// The program's count of pauses and the longest of those numbered above after, once it has
+// noted one; {-1, 0} when it has not within 10 s.
 std::pair<long, long long> noted_pause(const std::string &rootfs, long after) {
     for (int attempt = 0; attempt < 1000; ++attempt) {
         std::ifstream file(rootfs + "/pauses");
         long number = -1;
-        long long pause = 0;
-        if (file >> number >> pause && number > after) {
-            return {number, pause};
+        long long longest = 0;
+        long n = 0;
+        for (long long pause = 0; file >> n >> pause;) {
+            number = n;
+            longest = n > after ? std::max(longest, pause) : longest;
+        }
+        if (number > after) {
+            return {number, longest};
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }

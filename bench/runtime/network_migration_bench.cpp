@@ -27,6 +27,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -186,15 +187,20 @@ private:
 
 std::map<int, std::unique_ptr<EchoClient>> g_clients;
 
-// The resident program's count of pauses and the last one's length in seconds, once it has
-// noted more than after; {-1, 0} when it has not within 10 s.
+// The resident program's count of pauses and the longest of those numbered above after, in
+// seconds, once it has noted one; {-1, 0} when it has not within 10 s.
 std::pair<long, double> noted_pause(const std::string &rootfs, long after) {
     for (int attempt = 0; attempt < 1000; ++attempt) {
         std::ifstream file(rootfs + "/pauses");
         long number = -1;
-        long long pause = 0;
-        if (file >> number >> pause && number > after) {
-            return {number, static_cast<double>(pause) / 1e9};
+        long long longest = 0;
+        long n = 0;
+        for (long long pause = 0; file >> n >> pause;) {
+            number = n;
+            longest = n > after ? std::max(longest, pause) : longest;
+        }
+        if (number > after) {
+            return {number, static_cast<double>(longest) / 1e9};
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -230,10 +236,10 @@ std::string migrate_once(int megabytes, Migration &measured) {
     EchoClient &client = *g_clients[megabytes];
     const Host &from = g_hosts.at(g_side[megabytes]);
     const Host &to = g_hosts.at(1 - g_side[megabytes]);
-    const long before = noted_pause(info(from, name, "ROOTFS"), -1).first;
     if (!client.goes_on(20)) {
         return "the client's connection does not echo before the migration";
     }
+    const long before = noted_pause(info(from, name, "ROOTFS"), -1).first;
     client.take_longest();
     bool received = false;
     std::thread target([&] {
@@ -250,7 +256,6 @@ std::string migrate_once(int megabytes, Migration &measured) {
         return "the migration failed";
     }
     g_side[megabytes] = 1 - g_side[megabytes];
-    // Read at once: the file keeps only the last pause, and a busy machine may add another.
     const auto noted = noted_pause(info(to, name, "ROOTFS"), before);
     if (before < 0 || noted.first < 0) {
         return "the moved program noted no pause";

@@ -1,9 +1,11 @@
 /*
  * resident_program MEGABYTES FILE - holds MEGABYTES MiB of memory it has written to, then
  * wakes every millisecond and notes in FILE each time it was kept from running for longer
- * than 20 ms: "NUMBER NANOSECONDS\n", NUMBER counting such pauses from 0 (written once
- * at the start, when the memory is in place). Built static, it runs in a container of the
- * busybox base image; the benchmark reads FILE to learn how long a migration froze it.
+ * than 20 ms, one line "NUMBER NANOSECONDS\n" each, NUMBER counting such pauses from 0
+ * (line 0 written at the start, when the memory is in place). Built static, it runs in a
+ * container of the busybox base image; the benchmark reads FILE to learn how long a
+ * migration froze it: the longest pause after those it saw before, as a busy machine may
+ * add short ones around it.
  */
 #define _POSIX_C_SOURCE 200809L
 
@@ -23,11 +25,11 @@ static long long now_ns(void) {
     return (long long)now.tv_sec * 1000000000LL + now.tv_nsec;
 }
 
-/* Replaces FILE's content; opened only for the write, so that no dump finds it open. */
+/* Appends to FILE; opened only for the write, so that no dump finds it open. */
 static void note(const char *path, long number, long long pause) {
     char line[64];
     const int length = snprintf(line, sizeof line, "%ld %lld\n", number, pause);
-    const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int fd = open(path, O_WRONLY | O_CREAT | O_APPEND, 0644);
     if (fd >= 0) {
         if (write(fd, line, (size_t)length) != length) {
             /* The reader waits for a whole line. */
