@@ -3,12 +3,13 @@
  * mounted at /sys/fs/cgroup/<controller>; on a pure v2 host the one hierarchy is
  * /sys/fs/cgroup itself.
  */
-#define _XOPEN_SOURCE 700 /* readlink */
+#define _XOPEN_SOURCE 700 /* readlink, nanosleep */
 
 #include "kernel_view.h"
 
 #include <stdio.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 /* The link text of /proc/<who>/ns/<kind> into text ("" when it cannot be read). */
@@ -113,4 +114,25 @@ void demo_kernel_frozen(demo_report *report, int32_t pid, int frozen) {
     const int is_thawed = strcmp(value, "THAWED") == 0 || strcmp(value, "0") == 0;
     demo_check(report, read && (frozen ? is_frozen : is_thawed), "the kernel's %s is %s",
                read ? path : "freezer state", value);
+}
+
+int demo_kernel_cgroup_procs(int32_t pid, char *path, size_t size) {
+    return cgroup_file(pid, "freezer", "cgroup.procs", "cgroup.procs", path, size);
+}
+
+void demo_kernel_cgroup_empties(demo_report *report, const char *path, int timeout_ms) {
+    const struct timespec step = {0, 10 * 1000 * 1000};
+    char first[64] = "";
+    for (int waited = 0; waited <= timeout_ms; waited += 10) {
+        /* An empty file has no first line: nothing to keep of the last one read. */
+        if (!first_line(path, first, sizeof first)) {
+            first[0] = '\0';
+        }
+        if (first[0] == '\0') {
+            break;
+        }
+        (void)nanosleep(&step, NULL);
+    }
+    demo_check(report, first[0] == '\0', "the kernel's %s lists no process%s%s", path,
+               first[0] != '\0' ? ": " : "", first);
 }

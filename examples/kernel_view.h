@@ -7,6 +7,7 @@
 
 #include "demo_report.h"
 
+#include <stddef.h>
 #include <stdint.h>
 
 /**
@@ -26,5 +27,17 @@ void demo_kernel_memory_limit(demo_report *report, int32_t pid, int32_t megabyte
  * v2 host) and checks that it is frozen, or thawed.
  */
 void demo_kernel_frozen(demo_report *report, int32_t pid, int frozen);
+
+/**
+ * The path of the cgroup.procs file of pid's cgroup (in the freezer hierarchy, or the one
+ * hierarchy of a pure cgroup v2 host) into path; returns 1 when found.
+ */
+int demo_kernel_cgroup_procs(int32_t pid, char *path, size_t size);
+
+/**
+ * Waits up to timeout_ms until the cgroup.procs file at path lists no process, and checks
+ * that it came to list none.
+ */
+void demo_kernel_cgroup_empties(demo_report *report, const char *path, int timeout_ms);
 
 #endif /* KERNEL_VIEW_H */

@@ -236,8 +236,16 @@ static void control_groups(demo_report *report, zor_sys_handle *handle) {
               "zor_sys_create_cgroup(handle, \"%s\")", kGroup);
     demo_step(report, zor_sys_bind_pid(handle, kGroup, pid), 0,
               "zor_sys_bind_pid(handle, \"%s\", %d)", kGroup, (int)pid);
+    char group_procs[1200] = "";
+    const int seen = demo_kernel_cgroup_procs(pid, group_procs, sizeof group_procs);
     demo_step(report, zor_sys_unbind_pid(handle, kGroup, pid), 0,
               "zor_sys_unbind_pid(handle, \"%s\", %d)", kGroup, (int)pid);
+    /* The counting loop starts a sleep five times a second. One started while the loop was
+       bound was born in the group and stays there until it ends, and a group that holds a
+       process is not destroyed: the demo waits for it to end. */
+    if (seen) {
+        demo_kernel_cgroup_empties(report, group_procs, 2000);
+    }
     demo_step(report, zor_sys_destroy_cgroup(handle, kGroup), 0,
               "zor_sys_destroy_cgroup(handle, \"%s\")", kGroup);
 }

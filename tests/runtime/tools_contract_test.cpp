@@ -392,7 +392,10 @@ TEST_F(Runtime, UsageIsWhatProcShowsOfTheProcess) {
               status_line(pid, "Cpus_allowed_list") + "\n");
     const long long idle = std::atoll(ok("zor-sys usage --cpu -n web").c_str());
     EXPECT_GE(idle, 0);
-    EXPECT_LE(idle, 100) << "a container that only waits uses next to no time";
+    // Milliseconds: what runc's start spent inside the container's cgroup, and a shell that
+    // waits. Microseconds or nanoseconds would be thousands; the bound leaves room for a loaded
+    // machine, where that start costs more.
+    EXPECT_LE(idle, 1000) << "a container that only waits uses next to no time";
 
     // Processor time in milliseconds, for a process that has spent some.
     volatile unsigned long sink = 0;
