@@ -22,6 +22,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <sstream>
+#include <vector>
 
 namespace zor {
 
@@ -264,21 +266,52 @@ bool is_tcp_port_taken(int port) {
     return taken;
 }
 
+namespace {
+
+// An ARP request from sender (MAC and address) for target, broadcast.
+struct ArpRequest {
+    unsigned char bytes[28] = {0, 1, 8, 0, 6, 4, 0, 1};
+    ArpRequest(const unsigned char (&mac)[6], std::uint32_t sender, std::uint32_t target) {
+        std::memcpy(bytes + 8, mac, 6);
+        const std::uint32_t from = htonl(sender);
+        const std::uint32_t to = htonl(target);
+        std::memcpy(bytes + 14, &from, 4);
+        std::memcpy(bytes + 24, &to, 4);
+    }
+};
+
+// The addresses on eth0 that this network namespace is still resolving (/proc/net/arp,
+// which shows the reader's namespace, flags 0: no answer yet).
+std::vector<std::uint32_t> unresolved_neighbours() {
+    std::vector<std::uint32_t> found;
+    std::ifstream table("/proc/net/arp");
+    std::string line;
+    std::getline(table, line);
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string ip;
+        std::string type;
+        std::string flags;
+        std::string hardware;
+        std::string mask;
+        std::string device;
+        std::uint32_t address = 0;
+        if (fields >> ip >> type >> flags >> hardware >> mask >> device && flags == "0x0" &&
+            device == "eth0" && parse_ipv4(ip, address)) {
+            found.push_back(address);
+        }
+    }
+    return found;
+}
+
+}  // namespace
+
 void announce_address(pid_t pid, const std::string &mac, const std::string &address) {
     std::uint32_t ip = 0;
     unsigned char octets[6] = {};
     if (!parse_ipv4(address, ip) || !parse_mac(mac, octets)) {
         throw Refusal(kHostFailure, "cannot announce " + address + " at " + mac);
     }
-    // An ARP request for its own address (sender and target alike), broadcast: switches learn
-    // where the MAC is now, neighbours refresh what they hold, none answers.
-    unsigned char packet[28] = {0, 1, 8, 0, 6, 4, 0, 1};
-    for (int i = 0; i < 6; ++i) {
-        packet[8 + i] = octets[i];
-    }
-    const std::uint32_t network_order = htonl(ip);
-    std::memcpy(packet + 14, &network_order, 4);
-    std::memcpy(packet + 24, &network_order, 4);
     const std::string ns = "/proc/" + std::to_string(pid) + "/ns/net";
     // setns changes the calling thread's namespace for good, so a child sends it.
     const pid_t child = fork();
@@ -297,9 +330,20 @@ void announce_address(pid_t pid, const std::string &mac, const std::string &addr
         if (sock < 0 || to.sll_ifindex == 0) {
             _exit(2);
         }
-        const bool sent =
-            sendto(sock, packet, sizeof packet, 0, reinterpret_cast<const sockaddr *>(&to),
-                   sizeof to) == static_cast<ssize_t>(sizeof packet);
+        const auto send = [&](const ArpRequest &request) {
+            return sendto(sock, request.bytes, sizeof request.bytes, 0,
+                          reinterpret_cast<const sockaddr *>(&to),
+                          sizeof to) == static_cast<ssize_t>(sizeof request.bytes);
+        };
+        // A request for its own address (sender and target alike): switches learn where the
+        // MAC is now, neighbours refresh what they hold, none answers.
+        const bool sent = send(ArpRequest(octets, ip, ip));
+        // The restored sockets' first segments asked for their peers while the container was
+        // still off the segment; the kernel asks again only a second later. Asked now, the
+        // answers complete those entries and the waiting segments go at once.
+        for (const std::uint32_t neighbour : unresolved_neighbours()) {
+            send(ArpRequest(octets, ip, neighbour));
+        }
         _exit(sent ? 0 : 3);
     }
     int status = 0;
