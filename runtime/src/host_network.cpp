@@ -5,6 +5,7 @@
 
 #include "program_run.hpp"
 #include "refusal.hpp"
+#include "scope_guard.hpp"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -13,6 +14,7 @@
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sched.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -178,16 +180,18 @@ void ensure_host_network(const NetworkConfig &config) {
     }
     script += " }\n chain forward { type filter hook forward priority filter; iifname \"" + bridge +
               "\" accept; " + out + "accept; }\n}\n";
-    char path[] = "/tmp/zor-nft-XXXXXX";
-    const int fd = mkstemp(path);
+    // In memory, not a file that a command killed meanwhile would leave behind: nft reads it
+    // through the descriptor it inherits.
+    const int fd = memfd_create("zor-nft", 0);
     if (fd < 0) {
-        throw Refusal(kHostFailure, "cannot write the nftables rules of bridge " + bridge);
+        throw Refusal(kHostFailure, "cannot write the nftables rules of bridge " + bridge, errno);
     }
+    const ScopeGuard closed([fd] { close(fd); });
     const bool written =
         write(fd, script.data(), script.size()) == static_cast<ssize_t>(script.size());
-    close(fd);
-    const ProgramResult result = written ? run_program({"nft", "-f", path}) : ProgramResult{};
-    unlink(path);
+    const ProgramResult result =
+        written ? run_program({"nft", "-f", "/proc/self/fd/" + std::to_string(fd)})
+                : ProgramResult{};
     if (result.status != 0) {
         throw Refusal(kHostFailure, "cannot add the nftables table " + table + ": " +
                                         (result.status < 0 ? "nft cannot be run" : result.err));
