@@ -121,7 +121,7 @@ int demo_kernel_cgroup_procs(int32_t pid, char *path, size_t size) {
 }
 
 void demo_kernel_cgroup_empties(demo_report *report, const char *path, int timeout_ms) {
-    const struct timespec step = {0, 10 * 1000 * 1000};
+    const struct timespec step = {0, 10L * 1000 * 1000};
     char first[64] = "";
     for (int waited = 0; waited <= timeout_ms; waited += 10) {
         /* An empty file has no first line: nothing to keep of the last one read. */
