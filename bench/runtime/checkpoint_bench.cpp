@@ -16,6 +16,7 @@
 #include <zorsys.h>
 
 #include "criu_lookup.hpp"
+#include "resident_pauses.hpp"
 #include "machine_identity.hpp"
 #include "median_reporter.hpp"
 #include "program_run.hpp"
@@ -326,26 +327,6 @@ std::string rootfs_of(const std::string &state, const std::string &name) {
         }
     }
     return {};
-}
-
-// The program's count of pauses and the longest of those numbered above after, once it has
-// noted one; {-1, 0} when it has not within 10 s.
-std::pair<long, long long> noted_pause(const std::string &rootfs, long after) {
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        std::ifstream file(rootfs + "/pauses");
-        long number = -1;
-        long long longest = 0;
-        long n = 0;
-        for (long long pause = 0; file >> n >> pause;) {
-            number = n;
-            longest = n > after ? std::max(longest, pause) : longest;
-        }
-        if (number > after) {
-            return {number, longest};
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return {-1, 0};
 }
 
 // One migration of the resident program of megabytes to the other side; false when it fails.

@@ -14,6 +14,7 @@
 // command's time, and the wait's ratio to each. Needs root, runc and a working CRIU; no NAT,
 // nothing leaves the namespaces.
 #include "criu_lookup.hpp"
+#include "resident_pauses.hpp"
 #include "program_run.hpp"
 #include "refusal.hpp"
 
@@ -187,26 +188,6 @@ private:
 
 std::map<int, std::unique_ptr<EchoClient>> g_clients;
 
-// The resident program's count of pauses and the longest of those numbered above after, in
-// seconds, once it has noted one; {-1, 0} when it has not within 10 s.
-std::pair<long, double> noted_pause(const std::string &rootfs, long after) {
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        std::ifstream file(rootfs + "/pauses");
-        long number = -1;
-        long long longest = 0;
-        long n = 0;
-        for (long long pause = 0; file >> n >> pause;) {
-            number = n;
-            longest = n > after ? std::max(longest, pause) : longest;
-        }
-        if (number > after) {
-            return {number, static_cast<double>(longest) / 1e9};
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return {-1, 0};
-}
-
 // Waits until something in host's namespace listens on TCP port 7700 (0A: listening only).
 bool target_listens(const Host &host) {
     for (int tries = 0; tries < 1000; ++tries) {
@@ -260,7 +241,7 @@ std::string migrate_once(int megabytes, Migration &measured) {
     if (before < 0 || noted.first < 0) {
         return "the moved program noted no pause";
     }
-    measured.downtime = noted.second;
+    measured.downtime = static_cast<double>(noted.second) / 1e9;
     if (!client.goes_on(20)) {
         return "the client's connection does not echo after the migration";
     }
