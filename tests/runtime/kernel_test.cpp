@@ -101,11 +101,15 @@ TEST_F(KernelTest, MainProcessHasNamespacesOfItsOwnAndACgroupThatNamesIt) {
 TEST_F(KernelTest, MemoryLimitIsTheCgroupValueAndAnAllocationBeyondItIsKilled) {
     // The allocation waits for a mark, so that the limit is in place first. The main process
     // forks nothing after the allocation starts: a fork while the killed allocation still holds
-    // its memory can fail, and a shell that cannot fork ends.
-    const std::string conf = configuration("mem",
-                                           "command=trap 'exit 0' TERM; sleep 100000 & "
-                                           "while [ ! -e /tmp/go ]; do sleep 0.02; done; "
-                                           "head -c 300m /dev/zero | tail & wait\n");
+    // its memory can fail, and a shell that cannot fork ends. The allocating pipeline offers
+    // itself to the OOM killer first, whole: once the killed tail has gone, a further charge
+    // would otherwise let the kernel pick the main process as its next victim.
+    const std::string conf =
+        configuration("mem",
+                      "command=trap 'exit 0' TERM; sleep 100000 & "
+                      "while [ ! -e /tmp/go ]; do sleep 0.02; done; "
+                      "(echo 1000 > /proc/self/oom_score_adj; head -c 300m /dev/zero | tail) & "
+                      "wait\n");
     zor_sys_handle *handle = started("mem", conf);
     ASSERT_NE(handle, nullptr);
     zor_sys_resource limit{};
